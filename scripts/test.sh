@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Set up, build, and run every test: the C++ unit tests through meson test and the Python
+# tests through pytest against the installed module. Fails when a test fails or none ran.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+bash scripts/setup.sh
+
+meson setup build-test -Dtests=true -Dbuildtype=debugoptimized -Db_ndebug=false \
+  --reconfigure >/dev/null 2>&1 || meson setup build-test -Dtests=true \
+  -Dbuildtype=debugoptimized -Db_ndebug=false
+ninja -C build-test
+cpp_tests=$(meson test -C build-test --list 2>/dev/null | grep -c . || true)
+if [ "$cpp_tests" -eq 0 ]; then
+  echo "no C++ tests were found" >&2
+  exit 1
+fi
+meson test -C build-test --print-errorlogs
+
+# Run from outside the source tree so that the installed module is the one imported.
+cd /tmp
+"$root/.venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python"

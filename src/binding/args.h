@@ -1,0 +1,83 @@
+// Matching a call's arguments to a method's parameters, and converting them.
+//
+// match_arguments() takes the fast-call form (args, nargs, kwnames); match_arguments_tuple()
+// the (args tuple, kwargs dict) form of tp_new. Both fill `out` with borrowed references, one
+// per parameter, null for an omitted optional one, or set the binding layer's TypeError for a
+// missing, surplus or repeated argument or a keyword that names no parameter.
+//
+// The converters set the conversion's own exception and add the note
+// "while processing '<parameter>'" to it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/python.h"
+
+namespace quorvane::py {
+
+struct Signature {
+  const char* function_name;  // e.g. "insert"
+  const char* class_name;     // e.g. "DBEngine"
+  std::vector<const char*> parameters;
+  size_t required;  // the first `required` parameters must be given
+};
+
+bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, PyObject** out);
+bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
+                           PyObject** out);
+
+// Adds the note naming `parameter` to the pending exception and returns false.
+bool argument_failed(const char* parameter);
+
+// A str (or subclass) as UTF-8 text, borrowed from the object: valid while `obj` lives.
+bool extract_str(PyObject* obj, const char* parameter, std::string_view& out);
+// The same without the note, for items inside a sequence argument (the caller adds it).
+bool extract_str_item(PyObject* obj, std::string_view& out);
+// A dict or dict subclass.
+bool extract_dict(PyObject* obj, const char* parameter);
+// None gives an absent text.
+bool extract_optional_str(PyObject* obj, const char* parameter,
+                          std::optional<std::string_view>& out);
+// A bool exactly (or a numpy bool).
+bool extract_bool(PyObject* obj, const char* parameter, bool& out);
+// None gives an absent count; otherwise an int (a bool counts) or an object with __index__,
+// as an unsigned 64-bit count.
+bool extract_optional_u64(PyObject* obj, const char* parameter, std::optional<uint64_t>& out);
+
+// The sequence parameters (`ids`, `records`): a str is refused with
+// "Can't extract `str` to `Vec`"; other objects must pass PySequence_Check and are iterated.
+// Calls `item(PyObject* borrowed)` for each item; `item` returns false with an exception set
+// to stop. Adds the note naming `parameter` on any failure.
+template <class F>
+bool for_each_sequence_item(PyObject* obj, const char* parameter, F&& item);
+
+// Records of the bulk inserts: a tuple (or subclass) of exactly two items.
+bool unpack_pair(PyObject* obj, PyObject*& first, PyObject*& second);
+
+// Implementation -------------------------------------------------------------------------
+
+bool check_sequence_argument(PyObject* obj);
+
+template <class F>
+bool for_each_sequence_item(PyObject* obj, const char* parameter, F&& item) {
+  if (!check_sequence_argument(obj)) return argument_failed(parameter);
+  PyObject* iter = PyObject_GetIter(obj);
+  if (!iter) return argument_failed(parameter);
+  bool ok = true;
+  while (PyObject* next = PyIter_Next(iter)) {
+    ok = item(next);
+    Py_DECREF(next);
+    if (!ok) break;
+  }
+  Py_DECREF(iter);
+  if (ok && PyErr_Occurred()) ok = false;
+  if (!ok) return argument_failed(parameter);
+  return true;
+}
+
+}  // namespace quorvane::py

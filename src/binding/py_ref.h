@@ -1,0 +1,47 @@
+// PyRef: an owned reference to a Python object, released when the PyRef goes.
+//
+// A null PyRef returned by a function of the binding layer means that a Python exception is
+// set. Every PyRef must be released with the GIL held.
+#pragma once
+
+#include <utility>
+
+#include "binding/python.h"
+
+namespace quorvane::py {
+
+class PyRef {
+ public:
+  PyRef() = default;
+  PyRef(const PyRef&) = delete;
+  PyRef& operator=(const PyRef&) = delete;
+  PyRef(PyRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  PyRef& operator=(PyRef&& other) noexcept {
+    if (this != &other) {
+      Py_XDECREF(p_);
+      p_ = std::exchange(other.p_, nullptr);
+    }
+    return *this;
+  }
+  ~PyRef() { Py_XDECREF(p_); }
+
+  // Takes over a new reference (which may be null).
+  static PyRef steal(PyObject* p) { return PyRef(p); }
+  // Adds a reference to a borrowed one.
+  static PyRef borrow(PyObject* p) {
+    Py_XINCREF(p);
+    return PyRef(p);
+  }
+
+  PyRef copy() const { return borrow(p_); }
+  PyObject* get() const { return p_; }
+  // Gives up ownership: the caller now holds the reference.
+  PyObject* release() { return std::exchange(p_, nullptr); }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  explicit PyRef(PyObject* p) : p_(p) {}
+  PyObject* p_ = nullptr;
+};
+
+}  // namespace quorvane::py

@@ -1,0 +1,257 @@
+// A bounded multi-producer, single-consumer channel.
+//
+// bounded<T>(capacity) gives a Sender (copyable: every copy is one more sending end) and a
+// Receiver (move-only: the one receiving end). The rules the writer threads rely on:
+//  - send() blocks while the queue holds `capacity` entries and fails once the Receiver is
+//    gone; the value is then dropped and the error text is kDisconnectedText.
+//  - try_send() never blocks: it fails with Full or Disconnected.
+//  - the channel is disconnected for the receiver once every Sender is released and the
+//    queue is drained: recv() / recv_timeout() / try_recv() then report Disconnected.
+//  - releasing the Receiver drops every queued value and wakes blocked senders, which fail.
+//  - len() is the number of queued values.
+// Values leave in the order in which their sends completed.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace quorvane::channel {
+
+inline constexpr const char* kDisconnectedText = "sending on a disconnected channel";
+
+enum class TrySendError { None, Full, Disconnected };
+enum class RecvStatus { Ok, Timeout, Empty, Disconnected };
+
+namespace detail {
+
+template <class T>
+struct State {
+  explicit State(size_t cap) : capacity(cap) {}
+
+  std::mutex mutex;
+  std::condition_variable not_empty;
+  std::condition_variable not_full;
+  std::deque<T> queue;
+  const size_t capacity;
+  size_t senders = 1;
+  bool receiver_alive = true;
+  size_t waiting_senders = 0;
+  bool receiver_waiting = false;
+};
+
+}  // namespace detail
+
+template <class T>
+class Sender {
+ public:
+  Sender() = default;
+  explicit Sender(std::shared_ptr<detail::State<T>> state) : state_(std::move(state)) {}
+  Sender(const Sender& other) : state_(other.state_) {
+    if (state_) {
+      std::lock_guard lock(state_->mutex);
+      ++state_->senders;
+    }
+  }
+  Sender& operator=(const Sender& other) {
+    if (this != &other) *this = Sender(other);
+    return *this;
+  }
+  Sender(Sender&& other) noexcept = default;
+  Sender& operator=(Sender&& other) noexcept {
+    if (this != &other) {
+      release();
+      state_ = std::move(other.state_);
+    }
+    return *this;
+  }
+  ~Sender() { release(); }
+
+  explicit operator bool() const { return state_ != nullptr; }
+
+  // Blocks while the queue is full. Returns false (and drops `value`) once the receiver is gone.
+  bool send(T value) {
+    std::unique_lock lock(state_->mutex);
+    while (state_->receiver_alive && state_->queue.size() >= state_->capacity) {
+      ++state_->waiting_senders;
+      state_->not_full.wait(lock);
+      --state_->waiting_senders;
+    }
+    if (!state_->receiver_alive) return false;
+    state_->queue.push_back(std::move(value));
+    const bool wake = state_->receiver_waiting;
+    lock.unlock();
+    if (wake) state_->not_empty.notify_one();
+    return true;
+  }
+
+  // Never blocks. On failure `value` is dropped.
+  TrySendError try_send(T value) {
+    std::unique_lock lock(state_->mutex);
+    if (!state_->receiver_alive) return TrySendError::Disconnected;
+    if (state_->queue.size() >= state_->capacity) return TrySendError::Full;
+    state_->queue.push_back(std::move(value));
+    const bool wake = state_->receiver_waiting;
+    lock.unlock();
+    if (wake) state_->not_empty.notify_one();
+    return TrySendError::None;
+  }
+
+  size_t len() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->queue.size();
+  }
+
+ private:
+  void release() {
+    if (!state_) return;
+    bool wake;
+    {
+      std::lock_guard lock(state_->mutex);
+      wake = --state_->senders == 0 && state_->receiver_waiting;
+    }
+    if (wake) state_->not_empty.notify_all();
+    state_.reset();
+  }
+
+  std::shared_ptr<detail::State<T>> state_;
+};
+
+template <class T>
+class Receiver {
+ public:
+  Receiver() = default;
+  explicit Receiver(std::shared_ptr<detail::State<T>> state) : state_(std::move(state)) {}
+  Receiver(Receiver&&) noexcept = default;
+  Receiver& operator=(Receiver&& other) noexcept {
+    if (this != &other) {
+      release();
+      state_ = std::move(other.state_);
+    }
+    return *this;
+  }
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+  ~Receiver() { release(); }
+
+  explicit operator bool() const { return state_ != nullptr; }
+
+  // Waits without a time limit. Returns nullopt once disconnected.
+  std::optional<T> recv() {
+    std::unique_lock lock(state_->mutex);
+    while (state_->queue.empty()) {
+      if (state_->senders == 0) return std::nullopt;
+      wait(lock, std::nullopt);
+    }
+    return pop(lock);
+  }
+
+  // Waits up to `timeout`. `status` is Ok, Timeout or Disconnected.
+  std::optional<T> recv_timeout(std::chrono::nanoseconds timeout, RecvStatus& status) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(state_->mutex);
+    while (state_->queue.empty()) {
+      if (state_->senders == 0) {
+        status = RecvStatus::Disconnected;
+        return std::nullopt;
+      }
+      if (!wait(lock, deadline)) {
+        if (!state_->queue.empty()) break;
+        status = state_->senders == 0 ? RecvStatus::Disconnected : RecvStatus::Timeout;
+        return std::nullopt;
+      }
+    }
+    status = RecvStatus::Ok;
+    return pop(lock);
+  }
+
+  // Never waits. `status` is Ok, Empty or Disconnected.
+  std::optional<T> try_recv(RecvStatus& status) {
+    std::unique_lock lock(state_->mutex);
+    if (state_->queue.empty()) {
+      status = state_->senders == 0 ? RecvStatus::Disconnected : RecvStatus::Empty;
+      return std::nullopt;
+    }
+    status = RecvStatus::Ok;
+    return pop(lock);
+  }
+
+  // Non-waiting receives, taken under one lock: moves queued values into `out` until the queue
+  // is empty or `out` holds `limit` values. Returns how many were taken.
+  size_t try_recv_many(std::vector<T>& out, size_t limit) {
+    std::unique_lock lock(state_->mutex);
+    size_t taken = 0;
+    while (out.size() < limit && !state_->queue.empty()) {
+      out.push_back(std::move(state_->queue.front()));
+      state_->queue.pop_front();
+      ++taken;
+    }
+    const bool wake = taken > 0 && state_->waiting_senders > 0;
+    lock.unlock();
+    if (wake) state_->not_full.notify_all();
+    return taken;
+  }
+
+  size_t len() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->queue.size();
+  }
+
+ private:
+  // Returns false on time-out.
+  bool wait(std::unique_lock<std::mutex>& lock,
+            std::optional<std::chrono::steady_clock::time_point> deadline) {
+    state_->receiver_waiting = true;
+    bool in_time = true;
+    if (deadline) {
+      in_time = state_->not_empty.wait_until(lock, *deadline) == std::cv_status::no_timeout;
+    } else {
+      state_->not_empty.wait(lock);
+    }
+    state_->receiver_waiting = false;
+    return in_time;
+  }
+
+  T pop(std::unique_lock<std::mutex>& lock) {
+    T value = std::move(state_->queue.front());
+    state_->queue.pop_front();
+    const bool wake = state_->waiting_senders > 0;
+    lock.unlock();
+    if (wake) state_->not_full.notify_one();
+    return value;
+  }
+
+  void release() {
+    if (!state_) return;
+    std::deque<T> dropped;
+    {
+      std::lock_guard lock(state_->mutex);
+      state_->receiver_alive = false;
+      dropped.swap(state_->queue);
+    }
+    state_->not_full.notify_all();
+    state_.reset();
+    // `dropped` is destroyed here, outside the lock.
+  }
+
+  std::shared_ptr<detail::State<T>> state_;
+};
+
+template <class T>
+struct Endpoints {
+  Sender<T> sender;
+  Receiver<T> receiver;
+};
+
+template <class T>
+Endpoints<T> bounded(size_t capacity) {
+  auto state = std::make_shared<detail::State<T>>(capacity);
+  return Endpoints<T>{Sender<T>(state), Receiver<T>(std::move(state))};
+}
+
+}  // namespace quorvane::channel

@@ -1,0 +1,45 @@
+#include "db_engine/db_engine.h"
+
+#include <stdexcept>
+
+#include "db_engine/write_worker.h"
+
+namespace quorvane::db_engine {
+
+DBEngine::~DBEngine() {
+  db_.reset();
+  write_queue_ = channel::Sender<WriteOp>();
+  worker_handle_.reset();
+  worker_alive_.reset();
+}
+
+Result<DBEngine> DBEngine::open(const std::string& path) {
+  Result<std::shared_ptr<store::Store>> db = store::Store::open(path);
+  if (!db) return std::move(db).take_error();
+  if (Status s = db.value()->ensure_tables(); !s) return std::move(s).take_error();
+
+  auto queue = channel::bounded<WriteOp>(kWriteQueueCapacity);
+  auto alive = std::make_shared<std::atomic<bool>>(true);
+  Result<JoinHandle> worker =
+      spawn_thread([receiver = std::make_shared<channel::Receiver<WriteOp>>(
+                        std::move(queue.receiver)),
+                    alive, db = db.value()]() mutable {
+        write_worker(std::move(*receiver), std::move(alive), std::move(db));
+      });
+  if (!worker) throw std::runtime_error(worker.error());
+  return DBEngine(std::move(db).value(), std::move(queue.sender), std::move(worker).value(),
+                  std::move(alive));
+}
+
+Status DBEngine::close_engine() {
+  if (!write_queue_.send(WriteOp::shutdown())) {
+    return Err{std::string("Failed to send shutdown signal ") + channel::kDisconnectedText};
+  }
+  if (!worker_handle_) return Status::Ok();
+  JoinHandle worker = std::move(*worker_handle_);
+  worker_handle_.reset();
+  if (!worker.join()) return Err{"Background writer panicked during shut down {}"};
+  return Status::Ok();
+}
+
+}  // namespace quorvane::db_engine

@@ -1,0 +1,18 @@
+// The classes the execution step adds after DBEngine. A failure while adding one of these is
+// dropped and the import still succeeds without it.
+#pragma once
+
+#include <vector>
+
+#include "binding/python.h"
+
+namespace quorvane {
+
+struct ExtraClass {
+  const char* name;
+  PyObject* (*factory)();  // the class object (borrowed), or null with an exception set
+};
+
+inline std::vector<ExtraClass> extra_classes() { return {}; }
+
+}  // namespace quorvane

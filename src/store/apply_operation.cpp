@@ -1,0 +1,57 @@
+#include "store/apply_operation.h"
+
+namespace quorvane::store {
+
+namespace {
+
+struct IndexUpdate {
+  WriteTransaction* txn;
+  std::string_view id;
+  bool adding;
+};
+
+void update_index_entry(void* context, std::string_view key) {
+  auto* u = static_cast<IndexUpdate*>(context);
+  // A failure to add or remove one entry is dropped; the walk goes on with the next leaf.
+  if (u->adding) {
+    (void)u->txn->add_index_entry(key, u->id);
+  } else {
+    (void)u->txn->remove_index_entry(key, u->id);
+  }
+}
+
+}  // namespace
+
+void OperationApplier::index(WriteTransaction& txn, std::string_view id, DocBytes& doc,
+                             bool adding) {
+  IndexUpdate update{&txn, id, adding};
+  (void)walker_.for_each_key(doc, update_index_entry, &update);
+}
+
+bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id,
+                             DocBytes* doc) {
+  switch (kind) {
+    case OpKind::Insert: {
+      Result<std::optional<DocBytes>> replaced = txn.replace_document(id, doc->view());
+      if (!replaced) return false;
+      if (replaced.value()) index(txn, id, *replaced.value(), false);
+      index(txn, id, *doc, true);
+      return true;
+    }
+    case OpKind::Delete: {
+      Result<std::optional<DocBytes>> removed = txn.remove_document(id);
+      if (removed && removed.value()) index(txn, id, *removed.value(), false);
+      return true;
+    }
+    case OpKind::Upsert: {
+      Result<std::optional<DocBytes>> removed = txn.remove_document(id);
+      if (removed && removed.value()) index(txn, id, *removed.value(), false);
+      if (!txn.put_document(id, doc->view())) return false;
+      index(txn, id, *doc, true);
+      return true;
+    }
+  }
+  return true;
+}
+
+}  // namespace quorvane::store

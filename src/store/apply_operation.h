@@ -1,0 +1,38 @@
+// Applying one write operation inside an open write transaction whose tables are open: the
+// one routine that every writer of the store (both writer threads and the replay of the
+// write-ahead log) calls.
+//
+//  - insert: stores the document under the id, replacing any; the replaced version's index
+//    entries are removed, then the new version's are added.
+//  - upsert: removes the stored version and its index entries, then stores the document and
+//    adds its index entries.
+//  - delete: removes the stored version and its index entries.
+// A document the store refuses to store gets no index entries. A version that does not parse
+// adds or removes no entry. Errors are dropped: the operation that met them is left as far as
+// it got and the writer goes on.
+#pragma once
+
+#include <string_view>
+
+#include "document/doc_bytes.h"
+#include "document/index_keys.h"
+#include "store/write_transaction.h"
+
+namespace quorvane::store {
+
+enum class OpKind { Insert, Delete, Upsert };
+
+// What a writer keeps for applying operations: the parser state the index walk reuses.
+class OperationApplier {
+ public:
+  // Applies one operation; `doc` (null for delete) may be overwritten, as the walk parses it
+  // in place. Returns false when the store refused to store the document.
+  bool apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc);
+
+ private:
+  void index(WriteTransaction& txn, std::string_view id, DocBytes& doc, bool adding);
+
+  KeyWalker walker_;
+};
+
+}  // namespace quorvane::store

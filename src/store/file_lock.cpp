@@ -1,0 +1,74 @@
+#include "store/file_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "util/no_destructor.h"
+
+namespace quorvane::store {
+
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  std::set<std::pair<dev_t, ino_t>> open_files;
+};
+
+Registry& registry() {
+  static NoDestructor<Registry> instance;
+  return instance.get();
+}
+
+std::string system_error_text(int err) { return std::strerror(err); }
+
+}  // namespace
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), dev_(other.dev_), ino_(other.ino_) {}
+
+FileLock::~FileLock() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.open_files.erase({dev_, ino_});
+}
+
+Result<FileLock> FileLock::acquire(const std::string& path) {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && r.open_files.count({st.st_dev, st.st_ino}) > 0) {
+    return Err{kAlreadyOpenText};
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return Err{system_error_text(errno)};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Err{system_error_text(err)};
+  }
+  if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
+    // Reached through another name (a link) between the stat and the open: this descriptor
+    // must not be closed while the other store holds its locks, so it is kept until exit.
+    return Err{kAlreadyOpenText};
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) return Err{kAlreadyOpenText};
+    return Err{system_error_text(err)};
+  }
+  r.open_files.insert({st.st_dev, st.st_ino});
+  return FileLock(fd, st.st_dev, st.st_ino);
+}
+
+}  // namespace quorvane::store

@@ -1,0 +1,44 @@
+// The exclusive lock a store holds on its database file for as long as it is open.
+//
+// The lock is flock(LOCK_EX|LOCK_NB) on a descriptor of its own, kept open for the store's
+// whole life. POSIX drops every fcntl lock a process holds on a file (SQLite's own locks) as
+// soon as *any* descriptor of that file is closed, so this process must never open and close a
+// second descriptor of a database file it already has open: a process-wide registry of locked
+// files, keyed by (device, inode), is consulted first, and a hit is refused without touching
+// the file. The registry's mutex is held from the stat through open, flock and registration,
+// so two threads opening a new file cannot both succeed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "util/result.h"
+
+namespace quorvane::store {
+
+inline constexpr const char* kAlreadyOpenText = "Database already open. Cannot acquire lock.";
+
+class FileLock {
+ public:
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  FileLock(FileLock&& other) noexcept;
+  FileLock& operator=(FileLock&&) = delete;
+  // Closes the descriptor (releasing the lock), then removes the file from the registry.
+  // Every SQLite connection to the file must be closed before.
+  ~FileLock();
+
+  // Opens `path` for reading and writing (created when missing, mode 0666 less the umask,
+  // close-on-exec) and locks it. Fails with kAlreadyOpenText when this process or another
+  // holds it, or with the system's error text.
+  static Result<FileLock> acquire(const std::string& path);
+
+ private:
+  FileLock(int fd, dev_t dev, ino_t ino) : fd_(fd), dev_(dev), ino_(ino) {}
+  int fd_ = -1;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+};
+
+}  // namespace quorvane::store

@@ -1,0 +1,36 @@
+#include "store/sqlite_handle.h"
+
+namespace quorvane::store {
+
+Result<Statement> Statement::prepare(sqlite3* db, std::string_view sql) {
+  Statement s;
+  const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &s.stmt_, nullptr);
+  if (rc != SQLITE_OK) return Err{sqlite3_errmsg(db)};
+  return s;
+}
+
+Result<Connection> Connection::open(const std::string& path) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  if (rc != SQLITE_OK) {
+    std::string text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    return Err{std::move(text)};
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, 5000);
+  return Connection(db);
+}
+
+Status Connection::exec(const char* sql) {
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+  if (rc == SQLITE_OK) return Status::Ok();
+  std::string text = message ? message : sqlite3_errmsg(db_);
+  sqlite3_free(message);
+  return Err{std::move(text)};
+}
+
+}  // namespace quorvane::store

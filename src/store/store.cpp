@@ -1,0 +1,73 @@
+#include "store/store.h"
+
+namespace quorvane::store {
+
+ReadLease::~ReadLease() {
+  if (connection_) store_->give_back(std::move(connection_));
+}
+
+Store::~Store() {
+  // Members go in reverse order: the idle readers, the writer, and last the file lock.
+  idle_readers_.clear();
+  writer_.reset();
+}
+
+Result<std::shared_ptr<Store>> Store::open(const std::string& path) {
+  Result<FileLock> lock = FileLock::acquire(path);
+  if (!lock) return std::move(lock).take_error();
+
+  Result<Connection> connection = Connection::open(path);
+  if (!connection) return std::move(connection).take_error();
+  // journal_mode answers with a row; reading it through exec is enough.
+  if (Status s = connection->exec("PRAGMA journal_mode=WAL"); !s) return std::move(s).take_error();
+  if (Status s = connection->exec("PRAGMA synchronous=FULL"); !s) {
+    return std::move(s).take_error();
+  }
+  if (Status s = connection->exec("PRAGMA cache_size=-65536"); !s) {
+    return std::move(s).take_error();
+  }
+  auto writer = std::make_unique<WriterConnection>();
+  writer->connection = std::move(connection).value();
+  return std::make_shared<Store>(Key(), path, std::move(lock).value(), std::move(writer));
+}
+
+Status Store::ensure_tables() {
+  Connection& c = writer_->connection;
+  if (Status s = c.exec("BEGIN IMMEDIATE"); !s) return s;
+  Status s = c.exec(
+      "CREATE TABLE IF NOT EXISTS documents ("
+      "id TEXT NOT NULL PRIMARY KEY, doc BLOB NOT NULL) WITHOUT ROWID");
+  if (s) {
+    s = c.exec(
+        "CREATE TABLE IF NOT EXISTS metadata_index ("
+        "key TEXT NOT NULL, id TEXT NOT NULL, PRIMARY KEY (key, id)) WITHOUT ROWID");
+  }
+  if (s) s = c.exec("COMMIT");
+  if (!s) (void)c.exec("ROLLBACK");
+  return s;
+}
+
+Result<ReadLease> Store::lease_reader() {
+  {
+    std::lock_guard lock(pool_mutex_);
+    if (!idle_readers_.empty()) {
+      std::unique_ptr<ReaderConnection> connection = std::move(idle_readers_.back());
+      idle_readers_.pop_back();
+      return ReadLease(*this, std::move(connection));
+    }
+  }
+  Result<Connection> connection = Connection::open(path_);
+  if (!connection) return std::move(connection).take_error();
+  // Reads copy straight out of the mapped file where they can.
+  (void)connection->exec("PRAGMA mmap_size=268435456");
+  auto reader = std::make_unique<ReaderConnection>();
+  reader->connection = std::move(connection).value();
+  return ReadLease(*this, std::move(reader));
+}
+
+void Store::give_back(std::unique_ptr<ReaderConnection> connection) {
+  std::lock_guard lock(pool_mutex_);
+  idle_readers_.push_back(std::move(connection));
+}
+
+}  // namespace quorvane::store

@@ -1,0 +1,120 @@
+// The store: one SQLite database file holding the tables "documents" (id -> stored document)
+// and "metadata_index" (the set of (key, id) pairs), opened with its file locked exclusively.
+//
+//   documents(id TEXT PRIMARY KEY, doc BLOB) WITHOUT ROWID
+//   metadata_index(key TEXT, id TEXT, PRIMARY KEY (key, id)) WITHOUT ROWID
+//
+// Texts compare with the BINARY collation, so ids and keys iterate in ascending byte order.
+// The file is in WAL journal mode with synchronous=FULL: every commit is durable.
+//
+// A Store is shared through std::shared_ptr (the store handle): the instance, its writer
+// thread and every backup worker hold one, and the last holder closes the connections and
+// then releases the file lock.
+//
+// Connections: one writer connection, used by one thread at a time (the constructor, then the
+// writer thread); read connections are taken from a pool, one thread at a time each.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "store/file_lock.h"
+#include "store/sqlite_handle.h"
+#include "util/result.h"
+
+namespace quorvane::store {
+
+// The largest id plus stored document that one record of the store can hold.
+inline constexpr size_t kMaxRecordBytes = 999'000'000;
+
+// The writer connection with the statements a write transaction uses, prepared when the
+// tables are first opened and kept for the connection's life.
+struct WriterConnection {
+  Connection connection;
+  bool tables_open = false;
+  Statement insert_new;      // stores a document under an id not stored yet
+  Statement select_doc;      // the stored document of an id
+  Statement update_doc;      // replaces the document of a stored id
+  Statement delete_doc;      // removes an id, giving back its document
+  Statement put_doc;         // stores a document, replacing any
+  Statement index_add;       // adds one (key, id) pair
+  Statement index_remove;    // removes one (key, id) pair
+};
+
+// A read connection with its statements, prepared on first use.
+struct ReaderConnection {
+  Connection connection;
+  bool prepared = false;
+  Statement get_doc;
+  Statement scan_from;
+  Statement index_matches;
+  Statement index_page;
+  Statement all_documents;
+  Statement all_index_entries;
+};
+
+class Store;
+
+// A read connection borrowed from the pool; goes back to it when released.
+class ReadLease {
+ public:
+  ReadLease(Store& store, std::unique_ptr<ReaderConnection> connection)
+      : store_(&store), connection_(std::move(connection)) {}
+  ReadLease(ReadLease&&) noexcept = default;
+  ReadLease& operator=(ReadLease&&) = delete;
+  ReadLease(const ReadLease&) = delete;
+  ReadLease& operator=(const ReadLease&) = delete;
+  ~ReadLease();
+
+  ReaderConnection& operator*() { return *connection_; }
+  ReaderConnection* operator->() { return connection_.get(); }
+
+ private:
+  Store* store_;
+  std::unique_ptr<ReaderConnection> connection_;
+};
+
+class Store {
+ public:
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  ~Store();
+
+  // Opens or creates the store at `path` and locks it. Fails with the store's message
+  // (kAlreadyOpenText when the file is open in this process or another).
+  static Result<std::shared_ptr<Store>> open(const std::string& path);
+
+  // Only open() builds a Store; the key keeps the constructor out of other hands.
+  class Key {
+    friend class Store;
+    Key() = default;
+  };
+  Store(Key, std::string path, FileLock lock, std::unique_ptr<WriterConnection> writer)
+      : path_(std::move(path)), lock_(std::move(lock)), writer_(std::move(writer)) {}
+
+  // Makes sure both tables exist, in one committed write transaction.
+  Status ensure_tables();
+
+  const std::string& path() const { return path_; }
+
+  // The writer connection. Only one thread may use it at a time.
+  WriterConnection& writer() { return *writer_; }
+
+  // A read connection from the pool (a new one when none is idle).
+  Result<ReadLease> lease_reader();
+
+ private:
+  friend class ReadLease;
+  void give_back(std::unique_ptr<ReaderConnection> connection);
+
+  std::string path_;
+  // Declared first so that it is released last, after every connection is closed.
+  FileLock lock_;
+  std::unique_ptr<WriterConnection> writer_;
+  std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<ReaderConnection>> idle_readers_;
+};
+
+}  // namespace quorvane::store

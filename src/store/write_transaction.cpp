@@ -1,0 +1,131 @@
+#include "store/write_transaction.h"
+
+namespace quorvane::store {
+
+namespace {
+
+Status prepare(sqlite3* db, Statement& s, const char* sql) {
+  Result<Statement> r = Statement::prepare(db, sql);
+  if (!r) return std::move(r).take_error();
+  s = std::move(r).value();
+  return Status::Ok();
+}
+
+Status done_or_error(Statement& s, int rc, sqlite3* db) {
+  (void)s;
+  if (rc == SQLITE_DONE || rc == SQLITE_ROW) return Status::Ok();
+  return Err{sqlite3_errmsg(db)};
+}
+
+}  // namespace
+
+WriteTransaction::~WriteTransaction() {
+  if (active_) (void)writer_.connection.exec("ROLLBACK");
+}
+
+Result<WriteTransaction> WriteTransaction::begin(Store& store) {
+  WriterConnection& w = store.writer();
+  if (Status s = w.connection.exec("BEGIN IMMEDIATE"); !s) return std::move(s).take_error();
+  return WriteTransaction(w);
+}
+
+Status WriteTransaction::open_tables() {
+  if (writer_.tables_open) return Status::Ok();
+  sqlite3* db = writer_.connection.get();
+  // "documents" first, then "metadata_index"; both are tried before the outcome is looked at.
+  Status documents = prepare(db, writer_.insert_new,
+                             "INSERT INTO documents(id, doc) VALUES(?1, ?2) "
+                             "ON CONFLICT(id) DO NOTHING");
+  if (documents) documents = prepare(db, writer_.select_doc, "SELECT doc FROM documents WHERE id = ?1");
+  if (documents) documents = prepare(db, writer_.update_doc, "UPDATE documents SET doc = ?2 WHERE id = ?1");
+  if (documents) {
+    documents = prepare(db, writer_.delete_doc, "DELETE FROM documents WHERE id = ?1 RETURNING doc");
+  }
+  if (documents) {
+    documents = prepare(db, writer_.put_doc, "INSERT OR REPLACE INTO documents(id, doc) VALUES(?1, ?2)");
+  }
+  Status index = prepare(db, writer_.index_add,
+                         "INSERT OR IGNORE INTO metadata_index(key, id) VALUES(?1, ?2)");
+  if (index) {
+    index = prepare(db, writer_.index_remove,
+                    "DELETE FROM metadata_index WHERE key = ?1 AND id = ?2");
+  }
+  if (!documents) return documents;
+  if (!index) return index;
+  writer_.tables_open = true;
+  return Status::Ok();
+}
+
+Result<std::optional<DocBytes>> WriteTransaction::replace_document(std::string_view id,
+                                                                   std::string_view doc) {
+  sqlite3* db = writer_.connection.get();
+  {
+    StatementUse insert(writer_.insert_new);
+    insert->bind_text(1, id);
+    insert->bind_blob(2, doc);
+    const int rc = insert->step();
+    if (rc != SQLITE_DONE) return Err{sqlite3_errmsg(db)};
+    if (sqlite3_changes(db) == 1) return std::optional<DocBytes>();
+  }
+  std::optional<DocBytes> old;
+  {
+    StatementUse select(writer_.select_doc);
+    select->bind_text(1, id);
+    const int rc = select->step();
+    if (rc == SQLITE_ROW) {
+      old = DocBytes::copy_of(select->column_blob(0));
+    } else if (rc != SQLITE_DONE) {
+      return Err{sqlite3_errmsg(db)};
+    }
+  }
+  StatementUse update(writer_.update_doc);
+  update->bind_text(1, id);
+  update->bind_blob(2, doc);
+  if (update->step() != SQLITE_DONE) return Err{sqlite3_errmsg(db)};
+  return old;
+}
+
+Status WriteTransaction::put_document(std::string_view id, std::string_view doc) {
+  StatementUse put(writer_.put_doc);
+  put->bind_text(1, id);
+  put->bind_blob(2, doc);
+  if (put->step() != SQLITE_DONE) return Err{sqlite3_errmsg(writer_.connection.get())};
+  return Status::Ok();
+}
+
+Result<std::optional<DocBytes>> WriteTransaction::remove_document(std::string_view id) {
+  sqlite3* db = writer_.connection.get();
+  StatementUse remove(writer_.delete_doc);
+  remove->bind_text(1, id);
+  int rc = remove->step();
+  if (rc == SQLITE_DONE) return std::optional<DocBytes>();
+  if (rc != SQLITE_ROW) return Err{sqlite3_errmsg(db)};
+  std::optional<DocBytes> old = DocBytes::copy_of(remove->column_blob(0));
+  // A RETURNING statement applies its change when it is run to completion.
+  rc = remove->step();
+  if (rc != SQLITE_DONE) return Err{sqlite3_errmsg(db)};
+  return old;
+}
+
+Status WriteTransaction::add_index_entry(std::string_view key, std::string_view id) {
+  StatementUse add(writer_.index_add);
+  add->bind_text(1, key);
+  add->bind_text(2, id);
+  return done_or_error(writer_.index_add, add->step(), writer_.connection.get());
+}
+
+Status WriteTransaction::remove_index_entry(std::string_view key, std::string_view id) {
+  StatementUse remove(writer_.index_remove);
+  remove->bind_text(1, key);
+  remove->bind_text(2, id);
+  return done_or_error(writer_.index_remove, remove->step(), writer_.connection.get());
+}
+
+Status WriteTransaction::commit() {
+  active_ = false;
+  Status s = writer_.connection.exec("COMMIT");
+  if (!s) (void)writer_.connection.exec("ROLLBACK");
+  return s;
+}
+
+}  // namespace quorvane::store

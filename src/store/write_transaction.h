@@ -1,0 +1,57 @@
+// One write transaction on the writer connection: BEGIN IMMEDIATE ... COMMIT. A transaction
+// that is released without commit() is rolled back.
+//
+// open_tables() is the step in which the tables are opened: it prepares (once per connection)
+// the statements below and fails with the store's message when a table is missing or has
+// another shape.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "document/doc_bytes.h"
+#include "store/store.h"
+#include "util/result.h"
+
+namespace quorvane::store {
+
+class WriteTransaction {
+ public:
+  WriteTransaction(WriteTransaction&& other) noexcept
+      : writer_(other.writer_), active_(std::exchange(other.active_, false)) {}
+  WriteTransaction& operator=(WriteTransaction&&) = delete;
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  ~WriteTransaction();
+
+  static Result<WriteTransaction> begin(Store& store);
+
+  Status open_tables();
+
+  // Stores `doc` under `id`. When a document was stored there before, it is replaced and
+  // handed back (copied, with padding); nothing is handed back for a new id.
+  Result<std::optional<DocBytes>> replace_document(std::string_view id, std::string_view doc);
+  // Stores `doc` under `id`, replacing any document there without reading it.
+  Status put_document(std::string_view id, std::string_view doc);
+  // Removes `id`, handing back the document that was stored under it, if any.
+  Result<std::optional<DocBytes>> remove_document(std::string_view id);
+
+  Status add_index_entry(std::string_view key, std::string_view id);
+  Status remove_index_entry(std::string_view key, std::string_view id);
+
+  // False once the store has rolled the transaction back by itself (after an I/O error or a
+  // full disk): later statements would run outside it, so a writer stops applying.
+  bool still_open() const { return sqlite3_get_autocommit(writer_.connection.get()) == 0; }
+
+  // Commits; on failure the transaction is rolled back and the store's message returned.
+  Status commit();
+
+ private:
+  explicit WriteTransaction(WriterConnection& writer) : writer_(writer), active_(true) {}
+  Status fail_text();
+
+  WriterConnection& writer_;
+  bool active_;
+};
+
+}  // namespace quorvane::store

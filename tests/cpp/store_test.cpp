@@ -1,0 +1,165 @@
+#include "store/store.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "store/apply_operation.h"
+#include "store/write_batch.h"
+#include "store/write_transaction.h"
+#include "test_support.h"
+
+namespace quorvane::store {
+namespace {
+
+using testing::TempDir;
+
+std::shared_ptr<Store> open_store(const std::string& path) {
+  auto store = Store::open(path);
+  EXPECT_TRUE(store) << (store ? "" : store.error());
+  EXPECT_TRUE(store.value()->ensure_tables());
+  return store.value();
+}
+
+TEST(Store, CreatesBothTablesAndReopens) {
+  TempDir dir;
+  const std::string path = dir.file("a.db");
+  {
+    auto store = open_store(path);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_TRUE(testing::dump_documents(*store).empty());
+    EXPECT_TRUE(testing::dump_index(*store).empty());
+  }
+  auto again = open_store(path);
+  EXPECT_TRUE(testing::dump_documents(*again).empty());
+}
+
+TEST(Store, SecondOpenInThisProcessFailsAndLeavesTheFirstWorking) {
+  TempDir dir;
+  const std::string path = dir.file("a.db");
+  auto first = open_store(path);
+  auto second = Store::open(path);
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.error(), "Database already open. Cannot acquire lock.");
+  // Through another name of the same file as well.
+  std::filesystem::create_hard_link(path, dir.file("b.db"));
+  auto third = Store::open(dir.file("b.db"));
+  ASSERT_FALSE(third);
+  EXPECT_EQ(third.error(), "Database already open. Cannot acquire lock.");
+
+  OperationApplier applier;
+  DocBytes doc = DocBytes::copy_of(R"({"n":1})");
+  EXPECT_EQ(run_write_batch(*first, [&](WriteTransaction& txn) {
+              applier.apply(txn, OpKind::Insert, "a", &doc);
+            }),
+            BatchOutcome::Committed);
+  EXPECT_EQ(testing::dump_documents(*first).at("a"), R"({"n":1})");
+  first.reset();
+  EXPECT_TRUE(Store::open(path));
+}
+
+TEST(Store, SecondOpenFromAnotherProcessFails) {
+  TempDir dir;
+  const std::string path = dir.file("a.db");
+  auto first = open_store(path);
+  const pid_t child = fork();
+  if (child == 0) {
+    auto second = Store::open(path);
+    _exit(!second && second.error() == kAlreadyOpenText ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(Store, OpenFailuresCarryTheSystemText) {
+  TempDir dir;
+  auto missing_dir = Store::open(dir.file("no/such/dir.db"));
+  ASSERT_FALSE(missing_dir);
+  EXPECT_EQ(missing_dir.error(), "No such file or directory");
+
+  const std::string junk = dir.file("junk.db");
+  FILE* f = fopen(junk.c_str(), "w");
+  fputs("this is not a database file at all, just some text long enough to look wrong", f);
+  fclose(f);
+  auto store = Store::open(junk);
+  ASSERT_FALSE(store && store.value()->ensure_tables());
+}
+
+TEST(Store, CreatedFileStaysWhenALaterStepFails) {
+  TempDir dir;
+  const std::string junk = dir.file("junk.db");
+  FILE* f = fopen(junk.c_str(), "w");
+  fputs("not a database, not at all, really not", f);
+  fclose(f);
+  { auto store = Store::open(junk); }
+  EXPECT_TRUE(std::filesystem::exists(junk));
+  // The lock was released with the failed store.
+  auto again = Store::open(junk);
+  if (!again) {
+    EXPECT_NE(again.error(), kAlreadyOpenText);
+  }
+}
+
+TEST(Store, IdsAndKeysKeepEmbeddedNulAndOrderByBytes) {
+  TempDir dir;
+  auto store = open_store(dir.file("a.db"));
+  OperationApplier applier;
+  const std::string ids[] = {std::string("a\0b", 3), "B", "a", "\xc3\xa9", ""};
+  (void)run_write_batch(*store, [&](WriteTransaction& txn) {
+    for (const std::string& id : ids) {
+      DocBytes doc = DocBytes::copy_of(R"({"k":"v"})");
+      applier.apply(txn, OpKind::Insert, id, &doc);
+    }
+  });
+  auto docs = testing::dump_documents(*store);
+  ASSERT_EQ(docs.size(), 5u);
+  EXPECT_TRUE(docs.count(std::string("a\0b", 3)));
+  EXPECT_EQ(testing::dump_index(*store).size(), 5u);
+}
+
+// The decided upkeep: an insert over a stored id removes the replaced version's entries.
+TEST(ApplyOperation, InsertUpsertDeleteKeepTheIndexExact) {
+  TempDir dir;
+  auto store = open_store(dir.file("a.db"));
+  OperationApplier applier;
+  auto apply = [&](OpKind kind, const std::string& id, const char* json) {
+    DocBytes doc = DocBytes::copy_of(json ? json : "");
+    ASSERT_EQ(run_write_batch(*store,
+                              [&](WriteTransaction& txn) {
+                                applier.apply(txn, kind, id, json ? &doc : nullptr);
+                              }),
+              BatchOutcome::Committed);
+  };
+  using Index = std::set<std::pair<std::string, std::string>>;
+
+  apply(OpKind::Insert, "u1", R"({"n":1})");
+  apply(OpKind::Insert, "u1", R"({"n":2})");
+  EXPECT_EQ(testing::dump_index(*store), (Index{{"n.2", "u1"}}));
+  apply(OpKind::Upsert, "u1", R"({"n":3})");
+  EXPECT_EQ(testing::dump_index(*store), (Index{{"n.3", "u1"}}));
+  EXPECT_EQ(testing::dump_documents(*store).at("u1"), R"({"n":3})");
+  apply(OpKind::Upsert, "u2", R"({"n":3,"m":[true]})");
+  EXPECT_EQ(testing::dump_index(*store),
+            (Index{{"n.3", "u1"}, {"n.3", "u2"}, {"m.0.true", "u2"}}));
+  apply(OpKind::Delete, "u1", nullptr);
+  EXPECT_EQ(testing::dump_index(*store), (Index{{"n.3", "u2"}, {"m.0.true", "u2"}}));
+  apply(OpKind::Delete, "never", nullptr);
+  apply(OpKind::Delete, "u2", nullptr);
+  EXPECT_TRUE(testing::dump_index(*store).empty());
+  EXPECT_TRUE(testing::dump_documents(*store).empty());
+
+  // A stored document that does not parse gets no entries and removes none.
+  apply(OpKind::Insert, "x", R"({"a":1})");
+  apply(OpKind::Insert, "x", "[1,");
+  EXPECT_TRUE(testing::dump_index(*store).empty());
+  EXPECT_EQ(testing::dump_documents(*store).at("x"), "[1,");
+  apply(OpKind::Insert, "x", R"({"b":1})");
+  EXPECT_EQ(testing::dump_index(*store), (Index{{"b.1", "x"}}));
+}
+
+}  // namespace
+}  // namespace quorvane::store

@@ -1,0 +1,64 @@
+#include "test_support.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace quorvane::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return condition();
+}
+
+}  // namespace quorvane::testing
+
+namespace quorvane::testing {
+
+namespace {
+
+template <class F>
+void for_each_row(store::Store& store, const char* sql, F&& row) {
+  auto lease = store.lease_reader();
+  if (!lease) throw std::runtime_error(lease.error());
+  auto stmt = store::Statement::prepare((*lease.value()).connection.get(), sql);
+  if (!stmt) throw std::runtime_error(stmt.error());
+  while (stmt->step() == SQLITE_ROW) row(stmt.value());
+}
+
+}  // namespace
+
+std::map<std::string, std::string> dump_documents(store::Store& store) {
+  std::map<std::string, std::string> out;
+  for_each_row(store, "SELECT id, doc FROM documents", [&](store::Statement& s) {
+    out.emplace(std::string(s.column_text(0)), std::string(s.column_blob(1)));
+  });
+  return out;
+}
+
+std::set<std::pair<std::string, std::string>> dump_index(store::Store& store) {
+  std::set<std::pair<std::string, std::string>> out;
+  for_each_row(store, "SELECT key, id FROM metadata_index", [&](store::Statement& s) {
+    out.emplace(std::string(s.column_text(0)), std::string(s.column_text(1)));
+  });
+  return out;
+}
+
+}  // namespace quorvane::testing

@@ -1,0 +1,42 @@
+// Helpers shared by the C++ tests: temporary directories and polling with a deadline.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace quorvane::testing {
+
+// A fresh directory, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Polls `condition` until it holds or `timeout` passes; returns its last answer.
+bool wait_until(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace quorvane::testing
+
+#include <map>
+#include <set>
+#include <utility>
+
+#include "store/store.h"
+
+namespace quorvane::testing {
+
+// Everything in the store's two tables, read through a read connection of the pool.
+std::map<std::string, std::string> dump_documents(store::Store& store);
+std::set<std::pair<std::string, std::string>> dump_index(store::Store& store);
+
+}  // namespace quorvane::testing
