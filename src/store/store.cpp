@@ -2,6 +2,17 @@
 
 namespace quorvane::store {
 
+std::optional<std::string> record_size_error(std::string_view id, size_t doc_size) {
+  const size_t total = id.size() + doc_size;
+  if (total <= kMaxRecordBytes) return std::nullopt;
+  std::string message = "Document too large to store for ";
+  message.append(id.data(), id.size());
+  message += ": the id and the document take " + std::to_string(total) +
+             " bytes, the store holds at most " + std::to_string(kMaxRecordBytes) +
+             " bytes in one record";
+  return message;
+}
+
 ReadLease::~ReadLease() {
   if (connection_) store_->give_back(std::move(connection_));
 }

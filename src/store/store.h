@@ -17,7 +17,9 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/file_lock.h"
@@ -28,6 +30,10 @@ namespace quorvane::store {
 
 // The largest id plus stored document that one record of the store can hold.
 inline constexpr size_t kMaxRecordBytes = 999'000'000;
+
+// nullopt when a document of `doc_size` bytes under `id` fits one record of the store, else
+// the message with which a write method refuses it.
+std::optional<std::string> record_size_error(std::string_view id, size_t doc_size);
 
 // The writer connection with the statements a write transaction uses, prepared when the
 // tables are first opened and kept for the connection's life.
