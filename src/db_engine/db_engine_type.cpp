@@ -46,8 +46,26 @@ void db_engine_dealloc(PyObject* self) {
 
 #define FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 
+constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
+
+// In the order of the class's method table.
 PyMethodDef db_engine_methods[] = {
     {"close_engine", db_engine_close_engine, METH_NOARGS, "close_engine($self)\n--\n\n"},
+    {"insert", FASTCALL(db_engine_insert), kFastCall, "insert($self, id, payload)\n--\n\n"},
+    {"insert_json", FASTCALL(db_engine_insert_json), kFastCall,
+     "insert_json($self, id, json_payload)\n--\n\n"},
+    {"insert_many", FASTCALL(db_engine_insert_many), kFastCall,
+     "insert_many($self, records)\n--\n\n"},
+    {"insert_many_json", FASTCALL(db_engine_insert_many_json), kFastCall,
+     "insert_many_json($self, records)\n--\n\n"},
+    {"get", FASTCALL(db_engine_get), kFastCall, "get($self, id)\n--\n\n"},
+    {"get_many", FASTCALL(db_engine_get_many), kFastCall, "get_many($self, ids)\n--\n\n"},
+    {"delete", FASTCALL(db_engine_delete), kFastCall, "delete($self, id)\n--\n\n"},
+    {"scan_prefix", FASTCALL(db_engine_scan_prefix), kFastCall,
+     "scan_prefix($self, prefix)\n--\n\n"},
+    {"upsert", FASTCALL(db_engine_upsert), kFastCall, "upsert($self, id, payload)\n--\n\n"},
+    {"filter_by_metadata", FASTCALL(db_engine_filter_by_metadata), kFastCall,
+     "filter_by_metadata($self, index_key, index_value)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
