@@ -1,11 +1,51 @@
 #include "db_engine_web_server/backup_worker.h"
 
+#include <cstdio>
+
+#include "store/backup_copy.h"
+#include "util/format.h"
+#include "util/print_line.h"
+#include "util/thread.h"
+
 namespace quorvane::web_server {
 
-// Placeholder until the backup copy lands: accepts the request and copies nothing.
+namespace {
+
+const char* failure_pattern(store::BackupOutcome outcome) {
+  switch (outcome) {
+    case store::BackupOutcome::TargetNotOpened:
+      return "Failed to create backup database: {}\n";
+    case store::BackupOutcome::TargetNotBegun:
+      return "Failed to begin write on backup db: {}\n";
+    case store::BackupOutcome::SnapshotNotBegun:
+      return "Failed to begin read on source db: {}\n";
+    case store::BackupOutcome::CommitFailed:
+    case store::BackupOutcome::Committed:
+      break;
+  }
+  return "Failed to commit backup database: {}\n";
+}
+
+}  // namespace
+
+void backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
+  print_line(stdout, "Starting logical database backup in background...\n");
+  const store::BackupResult result = store::back_up_store(*db, target_path);
+  db.reset();
+  if (result.outcome == store::BackupOutcome::Committed) {
+    print_line(stdout, format_message("Database backup is successful to {}\n", {target_path}));
+  } else {
+    print_line(stderr, format_message(failure_pattern(result.outcome), {result.error}));
+  }
+}
+
 Status spawn_backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
-  (void)target_path;
-  (void)db;
+  Result<JoinHandle> worker =
+      spawn_thread([target_path = std::move(target_path), db = std::move(db)]() mutable {
+        backup_worker(std::move(target_path), std::move(db));
+      });
+  if (!worker) return std::move(worker).take_error();
+  worker->detach();
   return Status::Ok();
 }
 

@@ -1,8 +1,11 @@
 #include "test_support.h"
 
 #include <stdlib.h>
+#include <time.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -17,6 +20,31 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) {
+  if (const char* before = getenv("TZ")) {
+    had_zone_ = true;
+    previous_ = before;
+  }
+  setenv("TZ", zone, 1);
+  tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (had_zone_) {
+    setenv("TZ", previous_.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
 }
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

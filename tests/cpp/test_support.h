@@ -21,6 +21,22 @@ class TempDir {
   std::string path_;
 };
 
+// Sets TZ (and tzset) for its lifetime, then restores what was there before.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone);
+  ~ScopedTimeZone();
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  bool had_zone_ = false;
+  std::string previous_;
+};
+
+// The whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
 // Polls `condition` until it holds or `timeout` passes; returns its last answer.
 bool wait_until(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::seconds(10));

@@ -1,0 +1,26 @@
+#include "db_engine_web_server/backup_scheduler.h"
+
+#include <stdexcept>
+#include <thread>
+
+#include "db_engine_web_server/backup_schedule.h"
+#include "db_engine_web_server/local_time.h"
+
+namespace quorvane::web_server {
+
+void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour,
+                      int minute) {
+  for (;;) {
+    const LocalTime reading = local_time_now();
+    const WallClock reading_clock = wall_clock_of(reading.fields, reading.nanoseconds);
+    Result<WallClock> run = next_run(reading_clock, hour, minute);
+    if (!run) throw std::runtime_error(run.error());
+    std::this_thread::sleep_for(wall_clock_difference(run.value(), reading_clock));
+
+    const LocalTime woke = local_time_now();
+    std::string target = join_backup_path(backup_dir, backup_file_name(woke.fields));
+    if (!queue.send(WriteOp::backup(std::move(target)))) return;
+  }
+}
+
+}  // namespace quorvane::web_server

@@ -1,0 +1,85 @@
+#include "db_engine_web_server/log_writer.h"
+
+#include <stdexcept>
+#include <string_view>
+
+#include "db_engine_web_server/activity_log_format.h"
+#include "db_engine_web_server/buffered_appender.h"
+#include "db_engine_web_server/local_time.h"
+#include "util/format.h"
+
+namespace quorvane::web_server {
+
+namespace {
+
+// Stores false into the flag when the writer ends, however it ends.
+class MarkEndedOnExit {
+ public:
+  explicit MarkEndedOnExit(std::shared_ptr<std::atomic<bool>> flag) : flag_(std::move(flag)) {}
+  MarkEndedOnExit(const MarkEndedOnExit&) = delete;
+  MarkEndedOnExit& operator=(const MarkEndedOnExit&) = delete;
+  ~MarkEndedOnExit() {
+    if (flag_) flag_->store(false, std::memory_order_release);
+  }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> flag_;
+};
+
+class LineWriter {
+ public:
+  LineWriter(BufferedAppender& file, const std::string& path) : file_(file), path_(path) {}
+
+  // Writes one line as its pieces: the fixed texts and the three values.
+  void write(std::string_view timestamp, std::string_view action, std::string_view id) {
+    escaped_id_.clear();
+    append_json_escaped(escaped_id_, id);
+    put("{\"timestamp\": \"");
+    put(timestamp);
+    put("\", \"action\": \"");
+    put(action);
+    put("\", \"id\": \"");
+    put(escaped_id_);
+    put("\"}\n");
+  }
+
+  void finish() { check(file_.write_out()); }
+
+ private:
+  void put(std::string_view piece) { check(file_.append(piece)); }
+
+  void check(const Status& s) {
+    if (!s) {
+      throw std::runtime_error(
+          format_message("cannot write the activity log {}: {}", {path_, s.error()}));
+    }
+  }
+
+  BufferedAppender& file_;
+  const std::string& path_;
+  std::string escaped_id_;
+};
+
+}  // namespace
+
+void log_writer(channel::Receiver<LogOp> queue, std::string path,
+                std::shared_ptr<std::atomic<bool>> worker_alive) {
+  MarkEndedOnExit mark_ended(std::move(worker_alive));
+  Result<BufferedAppender> file = BufferedAppender::open(path);
+  if (!file) {
+    throw std::runtime_error(
+        format_message("cannot open the activity log {}: {}", {path, file.error()}));
+  }
+  LineWriter lines(file.value(), path);
+  while (std::optional<LogOp> op = queue.recv()) {
+    if (op->kind == LogOp::Kind::Shutdown) break;
+    if (op->ids.empty()) continue;
+    const LocalTime now = local_time_now();
+    const std::string timestamp = format_log_timestamp(now.fields, now.nanoseconds);
+    const std::string_view action = op->action ? op->action : "";
+    for (const std::string& id : op->ids) lines.write(timestamp, action, id);
+  }
+  lines.finish();
+}
+
+}  // namespace quorvane::web_server
