@@ -10,7 +10,6 @@
 
 namespace quorvane::web_server {
 
-void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour,
-                      int minute);
+void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour, int minute);
 
 }  // namespace quorvane::web_server

@@ -79,12 +79,12 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
 
   for (;;) {
     size_t tally = 0;
-    const channel::RecvStatus status = channel::receive_batch(
-        state.apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch, batch,
-        [&tally](const WriteOp& op) {
-          tally += batch_bytes(op);
-          return tally >= kApplyMaxBatchBytes;
-        });
+    const channel::RecvStatus status =
+        channel::receive_batch(state.apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch,
+                               batch, [&tally](const WriteOp& op) {
+                                 tally += batch_bytes(op);
+                                 return tally >= kApplyMaxBatchBytes;
+                               });
     if (status == channel::RecvStatus::Timeout) continue;
     if (status == channel::RecvStatus::Disconnected) return;
 
@@ -109,8 +109,8 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
             }
           }
         });
-    const bool tables_opened = outcome == store::BatchOutcome::Committed ||
-                               outcome == store::BatchOutcome::CommitFailed;
+    const bool tables_opened =
+        outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
       if (Status started = spawn_backup_worker(std::move(*backup_path), state.db); !started) {
         throw std::runtime_error(started.error());

@@ -69,9 +69,10 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   server.in_flight_ = std::make_shared<std::atomic<size_t>>(0);
   auto committed_count = std::make_shared<std::atomic<size_t>>(0);
 
-  server.wal_writer_handle_ = start_thread(
-      [apply_tx = hand_over(std::move(apply.sender)), write_rx = hand_over(std::move(write.receiver)),
-       wal_path, alive = server.worker_alive_, committed_count]() {
+  server.wal_writer_handle_ =
+      start_thread([apply_tx = hand_over(std::move(apply.sender)),
+                    write_rx = hand_over(std::move(write.receiver)), wal_path,
+                    alive = server.worker_alive_, committed_count]() {
         wal_writer(std::move(*apply_tx), std::move(*write_rx), wal_path, alive, committed_count);
       });
   server.database_writer_handle_ =
@@ -103,11 +104,9 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   if (enable_logging) {
     auto log = channel::bounded<LogOp>(kQueueCapacity);
     server.log_queue_ = std::move(log.sender);
-    server.log_writer_handle_ =
-        start_thread([log_rx = hand_over(std::move(log.receiver)), log_path = path + ".jsonl",
-                      alive = server.worker_alive_]() {
-          log_writer(std::move(*log_rx), log_path, alive);
-        });
+    server.log_writer_handle_ = start_thread(
+        [log_rx = hand_over(std::move(log.receiver)), log_path = path + ".jsonl",
+         alive = server.worker_alive_]() { log_writer(std::move(*log_rx), log_path, alive); });
   }
   server.enable_logging_ = enable_logging;
   return Result<DBEngineWebServer>(std::move(server));

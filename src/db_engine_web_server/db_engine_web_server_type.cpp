@@ -21,8 +21,7 @@ std::optional<std::string> owned(const std::optional<std::string_view>& text) {
 PyObject* server_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
     static const py::Signature sig{
-        "__new__", "DBEngineWebServer", {"path", "backup_time", "backup_dir", "enable_logging"},
-        1};
+        "__new__", "DBEngineWebServer", {"path", "backup_time", "backup_dir", "enable_logging"}, 1};
     PyObject* argv[4];
     if (!py::match_arguments_tuple(sig, args, kwargs, argv)) return nullptr;
     std::string_view path;
@@ -74,8 +73,7 @@ PyObject* server_enter(PyObject* self, PyObject* /*unused*/) {
   return self;
 }
 
-PyObject* server_exit(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+PyObject* server_exit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
     static const py::Signature sig{
         "__exit__", "DBEngineWebServer", {"_exc_type", "_exc_value", "_traceback"}, 3};

@@ -23,7 +23,8 @@ void encode_u32_le(uint32_t value, char out[4]) {
 
 uint32_t decode_u32_le(const char in[4]) {
   uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(static_cast<uint8_t>(in[i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    value |= static_cast<uint32_t>(static_cast<uint8_t>(in[i])) << (8 * i);
   return value;
 }
 

@@ -28,7 +28,7 @@ inline constexpr size_t kWalReadStep = 1 << 20;
 
 struct WalFrame {
   uint8_t op = 0;
-  std::string id;   // the raw id bytes, not yet decoded
+  std::string id;  // the raw id bytes, not yet decoded
   DocBytes payload;
 };
 

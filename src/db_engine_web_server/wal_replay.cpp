@@ -22,8 +22,7 @@ namespace quorvane::web_server {
 namespace {
 
 // Applies one complete frame inside the replay's transaction.
-void replay_frame(store::WriteTransaction& txn, store::OperationApplier& applier,
-                  WalFrame& frame) {
+void replay_frame(store::WriteTransaction& txn, store::OperationApplier& applier, WalFrame& frame) {
   if (frame.op != kWalInsert && frame.op != kWalDelete && frame.op != kWalUpsert) {
     print_stdout_line(format_message("Op type is different, skipping this operation {}",
                                      {std::to_string(frame.op)}));
@@ -33,8 +32,7 @@ void replay_frame(store::WriteTransaction& txn, store::OperationApplier& applier
   // A damaged log can carry records beyond what the store holds: they are refused here, as
   // the store would refuse them, before they reach it.
   const bool id_fits = id.size() <= store::kMaxRecordBytes;
-  const std::optional<std::string> too_large =
-      store::record_size_error(id, frame.payload.size());
+  const std::optional<std::string> too_large = store::record_size_error(id, frame.payload.size());
   switch (frame.op) {
     case kWalInsert: {
       std::string refusal;
@@ -71,7 +69,8 @@ Status recover_wal_on_startup(store::Store& db, const std::string& wal_path) {
   }
   // Only a regular file ends: a device or a pipe in its place could be read for ever.
   struct stat st {};
-  if (::fstat(file->get(), &st) != 0) return Err{"Failed to open WAL file " + system_error_text(errno)};
+  if (::fstat(file->get(), &st) != 0)
+    return Err{"Failed to open WAL file " + system_error_text(errno)};
   if (!S_ISREG(st.st_mode)) return Err{"Failed to open WAL file not a regular file"};
 
   Result<store::WriteTransaction> txn = store::WriteTransaction::begin(db);

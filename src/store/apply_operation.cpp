@@ -28,8 +28,8 @@ void OperationApplier::index(WriteTransaction& txn, std::string_view id, DocByte
   (void)walker_.for_each_key(doc, update_index_entry, &update);
 }
 
-bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id,
-                             DocBytes* doc, std::string* refusal) {
+bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc,
+                             std::string* refusal) {
   switch (kind) {
     case OpKind::Insert: {
       Result<std::optional<DocBytes>> replaced = txn.replace_document(id, doc->view());

@@ -10,9 +10,10 @@
 // file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "util/file.h"
 #include "util/result.h"
