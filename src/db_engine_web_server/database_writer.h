@@ -32,7 +32,7 @@
 namespace quorvane::web_server {
 
 inline constexpr size_t kApplyMaxBatch = 10000;
-inline constexpr size_t kApplyMaxBatchBytes = 2 * 1024 * 1024;
+inline constexpr size_t kApplyMaxBatchBytes = size_t{2} * 1024 * 1024;
 
 // The weight of an operation in a batch's byte tally.
 size_t batch_bytes(const WriteOp& op);

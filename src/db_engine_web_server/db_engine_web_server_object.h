@@ -23,4 +23,8 @@ inline DBEngineWebServerObject* as_server(PyObject* self) {
 // reference, or null with an exception set.
 PyObject* db_engine_web_server_type();
 
+// The method table is in db_engine_web_server_type.cpp, beside the members that construct,
+// shut down and report on the instance; further method bodies are declared here and defined
+// one file per concern (writes, reads, backups).
+
 }  // namespace quorvane::web_server

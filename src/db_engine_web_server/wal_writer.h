@@ -33,7 +33,7 @@
 
 namespace quorvane::web_server {
 
-inline constexpr size_t kWalBufferSize = 128 * 1024;
+inline constexpr size_t kWalBufferSize = size_t{128} * 1024;
 inline constexpr size_t kWalMaxBatch = 5000;
 
 void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp> write_queue,

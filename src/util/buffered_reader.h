@@ -12,7 +12,7 @@ namespace quorvane {
 class BufferedFileReader {
  public:
   // Reads `file`, which it does not own, from its current position.
-  explicit BufferedFileReader(int file, size_t capacity = 64 * 1024);
+  explicit BufferedFileReader(int file, size_t capacity = size_t{64} * 1024);
   BufferedFileReader(const BufferedFileReader&) = delete;
   BufferedFileReader& operator=(const BufferedFileReader&) = delete;
 
