@@ -184,12 +184,20 @@ class Receiver {
   // Non-waiting receives, taken under one lock: moves queued values into `out` until the queue
   // is empty or `out` holds `limit` values. Returns how many were taken.
   size_t try_recv_many(std::vector<T>& out, size_t limit) {
+    return try_recv_many(out, limit, [](const T&) { return false; });
+  }
+
+  // The same, also stopping right after a value for which `stop_after(value)` is true.
+  // `stop_after` runs under the channel's lock: it must be cheap and must not use the channel.
+  template <class StopAfter>
+  size_t try_recv_many(std::vector<T>& out, size_t limit, StopAfter&& stop_after) {
     std::unique_lock lock(state_->mutex);
     size_t taken = 0;
     while (out.size() < limit && !state_->queue.empty()) {
       out.push_back(std::move(state_->queue.front()));
       state_->queue.pop_front();
       ++taken;
+      if (stop_after(out.back())) break;
     }
     const bool wake = taken > 0 && state_->waiting_senders > 0;
     lock.unlock();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <vector>
 
+#include "channel/batch.h"
 #include "store/apply_operation.h"
 #include "store/write_batch.h"
 
@@ -47,12 +48,10 @@ void write_worker(channel::Receiver<WriteOp> queue, std::shared_ptr<std::atomic<
   store::OperationApplier applier;
 
   for (;;) {
-    channel::RecvStatus status;
-    std::optional<WriteOp> first = queue.recv_timeout(std::chrono::milliseconds(10), status);
+    const channel::RecvStatus status =
+        channel::receive_batch(queue, std::chrono::milliseconds(10), kMaxBatch, batch);
     if (status == channel::RecvStatus::Timeout) continue;
     if (status == channel::RecvStatus::Disconnected) return;
-    batch.push_back(std::move(*first));
-    queue.try_recv_many(batch, kMaxBatch);
 
     const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
       return op.kind == WriteOp::Kind::Shutdown;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "binding/python.h"
+#include "db_engine_web_server/db_engine_web_server_object.h"
 
 namespace quorvane {
 
@@ -13,6 +14,8 @@ struct ExtraClass {
   PyObject* (*factory)();  // the class object (borrowed), or null with an exception set
 };
 
-inline std::vector<ExtraClass> extra_classes() { return {}; }
+inline std::vector<ExtraClass> extra_classes() {
+  return {{"DBEngineWebServer", web_server::db_engine_web_server_type}};
+}
 
 }  // namespace quorvane

@@ -28,12 +28,15 @@ void OperationApplier::index(WriteTransaction& txn, std::string_view id, DocByte
   (void)walker_.for_each_key(doc, update_index_entry, &update);
 }
 
-bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id,
-                             DocBytes* doc) {
+bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc,
+                             std::string* refusal) {
   switch (kind) {
     case OpKind::Insert: {
       Result<std::optional<DocBytes>> replaced = txn.replace_document(id, doc->view());
-      if (!replaced) return false;
+      if (!replaced) {
+        if (refusal) *refusal = replaced.error();
+        return false;
+      }
       if (replaced.value()) index(txn, id, *replaced.value(), false);
       index(txn, id, *doc, true);
       return true;
@@ -46,7 +49,10 @@ bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_vie
     case OpKind::Upsert: {
       Result<std::optional<DocBytes>> removed = txn.remove_document(id);
       if (removed && removed.value()) index(txn, id, *removed.value(), false);
-      if (!txn.put_document(id, doc->view())) return false;
+      if (Status stored = txn.put_document(id, doc->view()); !stored) {
+        if (refusal) *refusal = stored.error();
+        return false;
+      }
       index(txn, id, *doc, true);
       return true;
     }

@@ -12,6 +12,7 @@
 // it got and the writer goes on.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "document/doc_bytes.h"
@@ -26,8 +27,10 @@ enum class OpKind { Insert, Delete, Upsert };
 class OperationApplier {
  public:
   // Applies one operation; `doc` (null for delete) may be overwritten, as the walk parses it
-  // in place. Returns false when the store refused to store the document.
-  bool apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc);
+  // in place. Returns false when the store refused to store the document, with the store's
+  // message in `*refusal` when it is given.
+  bool apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc,
+             std::string* refusal = nullptr);
 
  private:
   void index(WriteTransaction& txn, std::string_view id, DocBytes& doc, bool adding);

@@ -90,3 +90,33 @@ std::set<std::pair<std::string, std::string>> dump_index(store::Store& store) {
 }
 
 }  // namespace quorvane::testing
+
+namespace quorvane::testing {
+
+void CommitLog::attach(store::Store& store) {
+  db_ = store.writer().connection.get();
+  sqlite3_commit_hook(db_, &CommitLog::hook, this);
+}
+
+int CommitLog::hook(void* self) {
+  auto* log = static_cast<CommitLog*>(self);
+  {
+    std::lock_guard lock(log->mutex_);
+    log->totals_.push_back(sqlite3_total_changes(log->db_));
+  }
+  if (log->on_commit) log->on_commit();
+  return 0;
+}
+
+std::vector<int> CommitLog::batch_sizes() {
+  std::lock_guard lock(mutex_);
+  std::vector<int> sizes;
+  int before = 0;
+  for (int t : totals_) {
+    if (t != before) sizes.push_back(t - before);
+    before = t;
+  }
+  return sizes;
+}
+
+}  // namespace quorvane::testing

@@ -44,8 +44,10 @@ bool wait_until(const std::function<bool()>& condition,
 }  // namespace quorvane::testing
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "store/store.h"
 
@@ -54,5 +56,21 @@ namespace quorvane::testing {
 // Everything in the store's two tables, read through a read connection of the pool.
 std::map<std::string, std::string> dump_documents(store::Store& store);
 std::set<std::pair<std::string, std::string>> dump_index(store::Store& store);
+
+// Records, at every commit of the store's writer connection, how many rows the store has
+// changed in all so far: the differences are the batch sizes when each operation changes one
+// row. `on_commit`, when set, also runs at every commit (on the committing thread).
+class CommitLog {
+ public:
+  void attach(store::Store& store);
+  std::vector<int> batch_sizes();
+  std::function<void()> on_commit;
+
+ private:
+  static int hook(void* self);
+  std::mutex mutex_;
+  std::vector<int> totals_;
+  sqlite3* db_ = nullptr;
+};
 
 }  // namespace quorvane::testing

@@ -12,32 +12,8 @@
 namespace quorvane::db_engine {
 namespace {
 
+using testing::CommitLog;
 using testing::TempDir;
-
-// Records, at every commit of the writer connection, how many rows the store has changed in
-// all so far: the differences are the batch sizes when each operation changes one row.
-struct CommitLog {
-  std::mutex mutex;
-  std::vector<int> totals;
-  sqlite3* db = nullptr;
-
-  static int on_commit(void* self) {
-    auto* log = static_cast<CommitLog*>(self);
-    std::lock_guard lock(log->mutex);
-    log->totals.push_back(sqlite3_total_changes(log->db));
-    return 0;
-  }
-  std::vector<int> batch_sizes() {
-    std::lock_guard lock(mutex);
-    std::vector<int> sizes;
-    int before = 0;
-    for (int t : totals) {
-      if (t != before) sizes.push_back(t - before);
-      before = t;
-    }
-    return sizes;
-  }
-};
 
 struct Fixture {
   TempDir dir;
@@ -50,8 +26,7 @@ struct Fixture {
   Fixture() {
     db = store::Store::open(dir.file("w.db")).value();
     EXPECT_TRUE(db->ensure_tables());
-    commits.db = db->writer().connection.get();
-    sqlite3_commit_hook(commits.db, CommitLog::on_commit, &commits);
+    commits.attach(*db);
   }
   void start() {
     worker = std::thread(write_worker, std::move(queue.receiver), alive, db);

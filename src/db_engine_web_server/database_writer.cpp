@@ -1,0 +1,128 @@
+#include "db_engine_web_server/database_writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "channel/batch.h"
+#include "db_engine_web_server/backup_worker.h"
+#include "store/apply_operation.h"
+#include "store/write_batch.h"
+
+namespace quorvane::web_server {
+
+namespace {
+
+// What the writer holds, let go of in the order its end requires, however it ends.
+struct DatabaseWriterState {
+  std::vector<WriteOp> batch;
+  std::shared_ptr<std::atomic<bool>> worker_alive;
+  channel::Receiver<WriteOp> apply_queue;
+  std::shared_ptr<std::atomic<size_t>> in_flight;
+  std::shared_ptr<store::Store> db;
+  std::shared_ptr<std::atomic<size_t>> committed_count;
+
+  ~DatabaseWriterState() {
+    batch = std::vector<WriteOp>();
+    worker_alive->store(false, std::memory_order_release);
+    apply_queue = channel::Receiver<WriteOp>();
+    in_flight.reset();
+    db.reset();
+    committed_count.reset();
+  }
+};
+
+store::OpKind op_kind(WriteOp::Kind kind) {
+  switch (kind) {
+    case WriteOp::Kind::Insert:
+      return store::OpKind::Insert;
+    case WriteOp::Kind::Delete:
+      return store::OpKind::Delete;
+    default:
+      return store::OpKind::Upsert;
+  }
+}
+
+}  // namespace
+
+size_t batch_bytes(const WriteOp& op) {
+  switch (op.kind) {
+    case WriteOp::Kind::Insert:
+    case WriteOp::Kind::Upsert:
+      return op.id.size() + op.doc.size();
+    case WriteOp::Kind::Delete:
+      return op.id.size();
+    case WriteOp::Kind::Backup:
+    case WriteOp::Kind::Shutdown:
+      break;
+  }
+  return 0;
+}
+
+void database_writer(channel::Receiver<WriteOp> apply_queue,
+                     std::shared_ptr<std::atomic<bool>> worker_alive,
+                     std::shared_ptr<std::atomic<size_t>> in_flight,
+                     std::shared_ptr<store::Store> db,
+                     std::shared_ptr<std::atomic<size_t>> committed_count) {
+  DatabaseWriterState state{{},
+                            std::move(worker_alive),
+                            std::move(apply_queue),
+                            std::move(in_flight),
+                            std::move(db),
+                            std::move(committed_count)};
+  std::vector<WriteOp>& batch = state.batch;
+  batch.reserve(kApplyMaxBatch);
+  store::OperationApplier applier;
+
+  for (;;) {
+    size_t tally = 0;
+    const channel::RecvStatus status =
+        channel::receive_batch(state.apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch,
+                               batch, [&tally](const WriteOp& op) {
+                                 tally += batch_bytes(op);
+                                 return tally >= kApplyMaxBatchBytes;
+                               });
+    if (status == channel::RecvStatus::Timeout) continue;
+    if (status == channel::RecvStatus::Disconnected) return;
+
+    const size_t count = batch.size();
+    state.in_flight->fetch_add(count, std::memory_order_acq_rel);
+    const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
+      return op.kind == WriteOp::Kind::Shutdown;
+    });
+
+    size_t applied = 0;
+    std::optional<std::string> backup_path;
+    const store::BatchOutcome outcome =
+        store::run_write_batch(*state.db, [&](store::WriteTransaction& txn) {
+          for (WriteOp& op : batch) {
+            if (op.kind == WriteOp::Kind::Backup) {
+              backup_path = std::move(op.id);
+            } else if (op.is_framed()) {
+              // Once the store has rolled the transaction back by itself, nothing more is
+              // applied; the commit then fails and nothing of the batch counts as committed.
+              if (txn.still_open()) (void)applier.apply(txn, op_kind(op.kind), op.id, &op.doc);
+              ++applied;
+            }
+          }
+        });
+    const bool tables_opened =
+        outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
+    if (tables_opened && backup_path) {
+      if (Status started = spawn_backup_worker(std::move(*backup_path), state.db); !started) {
+        throw std::runtime_error(started.error());
+      }
+    }
+    if (outcome == store::BatchOutcome::Committed && applied != 0) {
+      state.committed_count->fetch_add(applied, std::memory_order_acq_rel);
+    }
+    state.in_flight->fetch_sub(count, std::memory_order_acq_rel);
+    if (shutdown) return;
+    batch.clear();
+  }
+}
+
+}  // namespace quorvane::web_server

@@ -1,0 +1,46 @@
+// The database writer: the thread that applies, in the store, what the WAL writer has framed
+// and forwarded on the apply queue.
+//
+// Each cycle waits up to 10 ms for an operation, then takes what is already queued, up to
+// 10000 operations and until the ids and documents taken reach 2 MiB (the operation that
+// reaches it is in the batch; Backup and Shutdown weigh nothing). Then, in this order:
+//  - `in_flight` grows by the batch's size; the shutdown mark is taken;
+//  - the batch is applied in one write transaction (inserts, deletes and upserts through the
+//    store's OperationApplier; the last Backup of the batch names the backup to start) and
+//    committed; a transaction that cannot be begun, or tables that cannot be opened, apply
+//    nothing;
+//  - when the transaction and tables opened and the batch asked for a backup, a backup worker
+//    is started, whether or not the commit succeeded (a thread that cannot be started is a
+//    fault that ends the writer here, leaving both counters as they are);
+//  - after a successful commit `committed_count` grows by the batch's inserts, deletes and
+//    upserts (the frames the WAL writer wrote for them);
+//  - `in_flight` shrinks by the batch's size;
+//  - a batch that held a WriteOp::Shutdown ends the writer.
+// It also ends when the apply queue is disconnected and drained. However it ends, it frees the
+// batch, stores false into `worker_alive`, then releases the apply queue and its holders of
+// `in_flight`, the store and `committed_count`. Errors of the store are dropped silently.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+
+#include "channel/channel.h"
+#include "db_engine_web_server/write_op.h"
+#include "store/store.h"
+
+namespace quorvane::web_server {
+
+inline constexpr size_t kApplyMaxBatch = 10000;
+inline constexpr size_t kApplyMaxBatchBytes = size_t{2} * 1024 * 1024;
+
+// The weight of an operation in a batch's byte tally.
+size_t batch_bytes(const WriteOp& op);
+
+void database_writer(channel::Receiver<WriteOp> apply_queue,
+                     std::shared_ptr<std::atomic<bool>> worker_alive,
+                     std::shared_ptr<std::atomic<size_t>> in_flight,
+                     std::shared_ptr<store::Store> db,
+                     std::shared_ptr<std::atomic<size_t>> committed_count);
+
+}  // namespace quorvane::web_server

@@ -1,0 +1,127 @@
+#include "db_engine_web_server/db_engine_web_server.h"
+
+#include <functional>
+#include <stdexcept>
+
+#include "db_engine_web_server/backup_scheduler.h"
+#include "db_engine_web_server/backup_time.h"
+#include "db_engine_web_server/database_writer.h"
+#include "db_engine_web_server/log_writer.h"
+#include "db_engine_web_server/wal_replay.h"
+#include "db_engine_web_server/wal_writer.h"
+
+namespace quorvane::web_server {
+
+namespace {
+
+// Starts a thread or fails with a fault ("failed to spawn thread: ...").
+JoinHandle start_thread(std::function<void()> body) {
+  Result<JoinHandle> thread = spawn_thread(std::move(body));
+  if (!thread) throw std::runtime_error(thread.error());
+  return std::move(thread).value();
+}
+
+// A move-only value handed to a thread body through a copyable std::function.
+template <class T>
+std::shared_ptr<T> hand_over(T value) {
+  return std::make_shared<T>(std::move(value));
+}
+
+void join_ignoring_outcome(std::optional<JoinHandle>& handle) {
+  if (!handle) return;
+  JoinHandle thread = std::move(*handle);
+  handle.reset();
+  (void)thread.join();
+}
+
+}  // namespace
+
+DBEngineWebServer::~DBEngineWebServer() {
+  db_.reset();
+  write_queue_ = channel::Sender<WriteOp>();
+  apply_queue_ = channel::Sender<WriteOp>();
+  wal_writer_handle_.reset();
+  database_writer_handle_.reset();
+  worker_alive_.reset();
+  log_queue_.reset();
+  log_writer_handle_.reset();
+  in_flight_.reset();
+}
+
+Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
+                                                  const std::optional<std::string>& backup_time,
+                                                  const std::optional<std::string>& backup_dir,
+                                                  bool enable_logging) {
+  Result<std::shared_ptr<store::Store>> opened = store::Store::open(path);
+  if (!opened) return std::move(opened).take_error();
+  std::shared_ptr<store::Store> db = std::move(opened).value();
+  if (Status s = db->ensure_tables(); !s) return std::move(s).take_error();
+  const std::string wal_path = path + ".wal";
+  if (Status s = recover_wal_on_startup(*db, wal_path); !s) return std::move(s).take_error();
+
+  DBEngineWebServer server;
+  server.db_ = db;
+  auto apply = channel::bounded<WriteOp>(kQueueCapacity);
+  server.apply_queue_ = apply.sender;
+  auto write = channel::bounded<WriteOp>(kQueueCapacity);
+  server.write_queue_ = std::move(write.sender);
+  server.worker_alive_ = std::make_shared<std::atomic<bool>>(true);
+  server.in_flight_ = std::make_shared<std::atomic<size_t>>(0);
+  auto committed_count = std::make_shared<std::atomic<size_t>>(0);
+
+  server.wal_writer_handle_ =
+      start_thread([apply_tx = hand_over(std::move(apply.sender)),
+                    write_rx = hand_over(std::move(write.receiver)), wal_path,
+                    alive = server.worker_alive_, committed_count]() {
+        wal_writer(std::move(*apply_tx), std::move(*write_rx), wal_path, alive, committed_count);
+      });
+  server.database_writer_handle_ =
+      start_thread([apply_rx = hand_over(std::move(apply.receiver)), alive = server.worker_alive_,
+                    in_flight = server.in_flight_, db, committed_count]() {
+        database_writer(std::move(*apply_rx), alive, in_flight, db, committed_count);
+      });
+  db.reset();
+
+  if (backup_time && backup_dir) {
+    channel::Sender<WriteOp> scheduler_queue = server.write_queue_;
+    Result<TimeOfDay> time = parse_backup_time(*backup_time);
+    if (!time) {
+      // Both writers are running already: disconnect their queues and wait for them, so that
+      // the store is closed again when the constructor fails.
+      scheduler_queue = channel::Sender<WriteOp>();
+      server.write_queue_ = channel::Sender<WriteOp>();
+      server.apply_queue_ = channel::Sender<WriteOp>();
+      join_ignoring_outcome(server.wal_writer_handle_);
+      join_ignoring_outcome(server.database_writer_handle_);
+      return Err{backup_time_error(time.error())};
+    }
+    start_thread([queue = hand_over(std::move(scheduler_queue)), dir = *backup_dir,
+                  at = time.value()]() {
+      backup_scheduler(std::move(*queue), dir, at.hour, at.minute);
+    }).detach();
+  }
+
+  if (enable_logging) {
+    auto log = channel::bounded<LogOp>(kQueueCapacity);
+    server.log_queue_ = std::move(log.sender);
+    server.log_writer_handle_ = start_thread(
+        [log_rx = hand_over(std::move(log.receiver)), log_path = path + ".jsonl",
+         alive = server.worker_alive_]() { log_writer(std::move(*log_rx), log_path, alive); });
+  }
+  server.enable_logging_ = enable_logging;
+  return Result<DBEngineWebServer>(std::move(server));
+}
+
+void DBEngineWebServer::close_engine() {
+  (void)write_queue_.send(WriteOp::shutdown());
+  join_ignoring_outcome(wal_writer_handle_);
+  join_ignoring_outcome(database_writer_handle_);
+  if (log_queue_) (void)log_queue_->send(LogOp::shutdown());
+  join_ignoring_outcome(log_writer_handle_);
+}
+
+size_t DBEngineWebServer::queue_size() const {
+  return write_queue_.len() + apply_queue_.len() + in_flight_->load(std::memory_order_acquire);
+}
+
+}  // namespace quorvane::web_server

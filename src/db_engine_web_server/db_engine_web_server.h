@@ -1,0 +1,88 @@
+// DBEngineWebServer: the document store with a write-ahead log. Every write goes through the
+// write queue to the WAL writer, which frames it into the log (the database path with ".wal"
+// added) and forwards it on the apply queue to the database writer, which applies it in the
+// store. Optional: a log writer for the activity log (".jsonl"), fed through the log queue,
+// and a backup scheduler, which posts backups on the write queue.
+//
+// Fields are released in declaration order: the store handle (the store stays open while the
+// database writer or a backup worker holds it), the write queue's sending end (unless a
+// backup scheduler holds another, the WAL writer then forwards what is queued and ends), the
+// apply queue's second sending end (the database writer then applies what is forwarded and
+// ends), the join handles (running threads are left on their own), the alive flag, the log
+// queue (the log writer writes what is queued and ends), the log writer's handle, in_flight.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "channel/channel.h"
+#include "db_engine_web_server/log_op.h"
+#include "db_engine_web_server/write_op.h"
+#include "store/store.h"
+#include "util/result.h"
+#include "util/thread.h"
+
+namespace quorvane::web_server {
+
+inline constexpr size_t kQueueCapacity = 10000;
+
+class DBEngineWebServer {
+ public:
+  DBEngineWebServer(DBEngineWebServer&&) noexcept = default;
+  DBEngineWebServer& operator=(DBEngineWebServer&&) = delete;
+  DBEngineWebServer(const DBEngineWebServer&) = delete;
+  DBEngineWebServer& operator=(const DBEngineWebServer&) = delete;
+  ~DBEngineWebServer();
+
+  // Opens or creates the store at `path`, makes sure of both tables, replays the log left by
+  // an earlier run, then starts the WAL writer, the database writer, the backup scheduler
+  // (only when `backup_time` and `backup_dir` are both given) and the log writer (only when
+  // `enable_logging`). Fails with the store's message, the replay's error, or
+  // "Invalid backup time provided. Use format HH:MM {}" (the two writers, already started,
+  // are then ended and joined, so the store is closed again on return). A thread that cannot
+  // be started, or a log that cannot be emptied after replay, is a fault (throws).
+  static Result<DBEngineWebServer> open(const std::string& path,
+                                        const std::optional<std::string>& backup_time,
+                                        const std::optional<std::string>& backup_dir,
+                                        bool enable_logging);
+
+  // Sends WriteOp::Shutdown and waits for the WAL writer, then the database writer; then
+  // sends LogOp::Shutdown and waits for the log writer. Every failure is ignored, so a second
+  // call does nothing. The store stays open until the instance is released.
+  void close_engine();
+
+  // Operations waiting in the write queue and the apply queue plus those the database writer
+  // holds in its batch.
+  size_t queue_size() const;
+
+  bool worker_alive() const { return worker_alive_->load(std::memory_order_acquire); }
+  bool enable_logging() const { return enable_logging_; }
+  // Blocking send on the write queue; false once the WAL writer has gone.
+  bool send(WriteOp op) { return write_queue_.send(std::move(op)); }
+  // Offers an activity log entry without blocking; it is lost when the queue is full, the log
+  // writer has gone or logging is off.
+  void offer_log(LogOp op) {
+    if (log_queue_) (void)log_queue_->try_send(std::move(op));
+  }
+  store::Store& db() { return *db_; }
+  const std::shared_ptr<store::Store>& db_handle() const { return db_; }
+
+ private:
+  DBEngineWebServer() = default;
+
+  std::shared_ptr<store::Store> db_;
+  channel::Sender<WriteOp> write_queue_;
+  channel::Sender<WriteOp> apply_queue_;
+  std::optional<JoinHandle> wal_writer_handle_;
+  std::optional<JoinHandle> database_writer_handle_;
+  std::shared_ptr<std::atomic<bool>> worker_alive_;
+  std::optional<channel::Sender<LogOp>> log_queue_;
+  std::optional<JoinHandle> log_writer_handle_;
+  std::shared_ptr<std::atomic<size_t>> in_flight_;
+  bool enable_logging_ = false;
+};
+
+}  // namespace quorvane::web_server

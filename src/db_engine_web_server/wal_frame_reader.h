@@ -1,0 +1,88 @@
+// Reading WAL frames back, one after another, from the start of a write-ahead log.
+//
+// read_wal_frame() takes its bytes from a source, a type with
+// `Result<size_t> read(char* out, size_t size)` that reads up to `size` bytes and gives fewer
+// only at the end of the input (the replay's buffered file reader; a byte string in tests).
+// It reads the 9-byte header, then the id, then the payload, and tells apart:
+//   Frame             a whole frame: `frame` holds its op byte, id bytes and payload;
+//   End               the input ended exactly before a header;
+//   IncompleteHeader  the input ended inside a header (1 to 8 bytes left);
+//   MissingData       the input ended inside the id or the payload;
+//   Error             the source failed; `error` holds its text.
+// The op byte is not checked here. Memory for the id and the payload is set aside only as
+// their bytes actually arrive, in steps of at most kWalReadStep, so a damaged header that
+// declares up to 4 GiB costs no more than the bytes the input really holds.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "db_engine_web_server/wal_frame.h"
+#include "document/doc_bytes.h"
+#include "util/result.h"
+
+namespace quorvane::web_server {
+
+inline constexpr size_t kWalReadStep = 1 << 20;
+
+struct WalFrame {
+  uint8_t op = 0;
+  std::string id;  // the raw id bytes, not yet decoded
+  DocBytes payload;
+};
+
+enum class WalRead { Frame, End, IncompleteHeader, MissingData, Error };
+
+namespace detail {
+
+// Reads exactly `length` bytes into `out`; false (with `outcome` set) when the input ends
+// first or the source fails.
+template <class Source>
+bool read_field(Source& source, uint32_t length, std::string& out, WalRead& outcome,
+                std::string& error) {
+  out.clear();
+  while (out.size() < length) {
+    const size_t step = std::min<size_t>(length - out.size(), kWalReadStep);
+    const size_t before = out.size();
+    out.resize(before + step);
+    Result<size_t> got = source.read(out.data() + before, step);
+    if (!got) {
+      error = got.error();
+      outcome = WalRead::Error;
+      return false;
+    }
+    if (got.value() < step) {
+      outcome = WalRead::MissingData;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace detail
+
+template <class Source>
+WalRead read_wal_frame(Source& source, WalFrame& frame, std::string& error) {
+  char header_bytes[kWalHeaderSize];
+  Result<size_t> got = source.read(header_bytes, kWalHeaderSize);
+  if (!got) {
+    error = got.error();
+    return WalRead::Error;
+  }
+  if (got.value() == 0) return WalRead::End;
+  if (got.value() < kWalHeaderSize) return WalRead::IncompleteHeader;
+  const WalHeader header = decode_wal_header(header_bytes);
+
+  WalRead outcome = WalRead::Frame;
+  if (!detail::read_field(source, header.id_length, frame.id, outcome, error)) return outcome;
+  std::string payload;
+  if (!detail::read_field(source, header.payload_length, payload, outcome, error)) {
+    return outcome;
+  }
+  frame.op = header.op;
+  frame.payload = DocBytes::adopt(std::move(payload));
+  return WalRead::Frame;
+}
+
+}  // namespace quorvane::web_server

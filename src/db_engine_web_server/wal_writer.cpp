@@ -1,0 +1,99 @@
+#include "db_engine_web_server/wal_writer.h"
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "channel/batch.h"
+#include "db_engine_web_server/wal_frame.h"
+#include "util/buffered_writer.h"
+
+namespace quorvane::web_server {
+
+namespace {
+
+// What the WAL writer holds, let go of in the order its end requires, however it ends.
+struct WalWriterState {
+  std::optional<BufferedFileWriter> log;
+  std::shared_ptr<std::atomic<bool>> worker_alive;
+  channel::Receiver<WriteOp> write_queue;
+  channel::Sender<WriteOp> apply_queue;
+  bool shutdown_forwarded = false;
+
+  ~WalWriterState() {
+    log.reset();
+    worker_alive->store(false, std::memory_order_release);
+    write_queue = channel::Receiver<WriteOp>();
+    if (!shutdown_forwarded) (void)apply_queue.send(WriteOp::shutdown());
+    apply_queue = channel::Sender<WriteOp>();
+  }
+};
+
+[[noreturn]] void log_failure(const std::string& error) {
+  throw std::runtime_error("write-ahead log I/O error: " + error);
+}
+
+}  // namespace
+
+void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp> write_queue,
+                std::string wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
+                std::shared_ptr<std::atomic<size_t>> committed_count) {
+  WalWriterState state{std::nullopt, std::move(worker_alive), std::move(write_queue),
+                       std::move(apply_queue)};
+  Result<UniqueFd> file = open_file(wal_path, O_RDWR | O_CREAT);
+  if (!file) log_failure(file.error());
+  state.log.emplace(std::move(file).value(), kWalBufferSize);
+  BufferedFileWriter& log = *state.log;
+
+  size_t frames_since_truncate = 0;
+  std::vector<WriteOp> batch;
+  batch.reserve(1000);
+  const auto is_shutdown = [](const WriteOp& op) { return op.kind == WriteOp::Kind::Shutdown; };
+
+  for (;;) {
+    const channel::RecvStatus status = channel::receive_batch(
+        state.write_queue, std::chrono::milliseconds(5), kWalMaxBatch, batch, is_shutdown);
+    if (status == channel::RecvStatus::Disconnected) return;
+    if (status == channel::RecvStatus::Timeout) {
+      // Idle: everything framed has been forwarded; once it is all committed, empty the log.
+      if (frames_since_truncate != 0 &&
+          frames_since_truncate == committed_count->load(std::memory_order_acquire)) {
+        if (Status s = log.set_length(0); !s) log_failure(s.error());
+        if (Status s = log.rewind(); !s) log_failure(s.error());
+        committed_count->store(0, std::memory_order_release);
+        frames_since_truncate = 0;
+      }
+      continue;
+    }
+
+    // Frame the batch, keeping (in order) the operations that are forwarded.
+    size_t frame_count = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+      std::string error;
+      const FrameWrite written = write_wal_frame(log, frame_count, batch[i], &error);
+      if (written == FrameWrite::Failed) log_failure(error);
+      if (written == FrameWrite::TooLarge) continue;
+      if (kept != i) batch[kept] = std::move(batch[i]);
+      ++kept;
+    }
+    batch.resize(kept);
+    if (frame_count != 0) {
+      if (Status s = log.flush(); !s) log_failure(s.error());
+      frames_since_truncate += frame_count;
+    }
+
+    for (WriteOp& op : batch) {
+      const bool shutdown = is_shutdown(op);
+      if (!state.apply_queue.send(std::move(op))) return;
+      if (shutdown) state.shutdown_forwarded = true;
+    }
+    batch.clear();
+    if (state.shutdown_forwarded) return;
+  }
+}
+
+}  // namespace quorvane::web_server
