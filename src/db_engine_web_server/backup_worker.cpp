@@ -1,10 +1,8 @@
 #include "db_engine_web_server/backup_worker.h"
 
-#include <cstdio>
-
 #include "store/backup_copy.h"
 #include "util/format.h"
-#include "util/print_line.h"
+#include "util/console.h"
 #include "util/thread.h"
 
 namespace quorvane::web_server {
@@ -14,28 +12,28 @@ namespace {
 const char* failure_pattern(store::BackupOutcome outcome) {
   switch (outcome) {
     case store::BackupOutcome::TargetNotOpened:
-      return "Failed to create backup database: {}\n";
+      return "Failed to create backup database: {}";
     case store::BackupOutcome::TargetNotBegun:
-      return "Failed to begin write on backup db: {}\n";
+      return "Failed to begin write on backup db: {}";
     case store::BackupOutcome::SnapshotNotBegun:
-      return "Failed to begin read on source db: {}\n";
+      return "Failed to begin read on source db: {}";
     case store::BackupOutcome::CommitFailed:
     case store::BackupOutcome::Committed:
       break;
   }
-  return "Failed to commit backup database: {}\n";
+  return "Failed to commit backup database: {}";
 }
 
 }  // namespace
 
 void backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
-  print_line(stdout, "Starting logical database backup in background...\n");
+  print_stdout_line("Starting logical database backup in background...");
   const store::BackupResult result = store::back_up_store(*db, target_path);
   db.reset();
   if (result.outcome == store::BackupOutcome::Committed) {
-    print_line(stdout, format_message("Database backup is successful to {}\n", {target_path}));
+    print_stdout_line(format_message("Database backup is successful to {}", {target_path}));
   } else {
-    print_line(stderr, format_message(failure_pattern(result.outcome), {result.error}));
+    print_stderr_line(format_message(failure_pattern(result.outcome), {result.error}));
   }
 }
 

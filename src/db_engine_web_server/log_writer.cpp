@@ -1,16 +1,21 @@
 #include "db_engine_web_server/log_writer.h"
 
+#include <fcntl.h>
+
 #include <stdexcept>
 #include <string_view>
 
 #include "db_engine_web_server/activity_log_format.h"
-#include "db_engine_web_server/buffered_appender.h"
 #include "db_engine_web_server/local_time.h"
+#include "util/buffered_writer.h"
+#include "util/file.h"
 #include "util/format.h"
 
 namespace quorvane::web_server {
 
 namespace {
+
+constexpr size_t kActivityLogBuffer = 8192;
 
 // Stores false into the flag when the writer ends, however it ends.
 class MarkEndedOnExit {
@@ -28,7 +33,7 @@ class MarkEndedOnExit {
 
 class LineWriter {
  public:
-  LineWriter(BufferedAppender& file, const std::string& path) : file_(file), path_(path) {}
+  LineWriter(BufferedFileWriter& file, const std::string& path) : file_(file), path_(path) {}
 
   // Writes one line as its pieces: the fixed texts and the three values.
   void write(std::string_view timestamp, std::string_view action, std::string_view id) {
@@ -43,10 +48,10 @@ class LineWriter {
     put("\"}\n");
   }
 
-  void finish() { check(file_.write_out()); }
+  void finish() { check(file_.flush()); }
 
  private:
-  void put(std::string_view piece) { check(file_.append(piece)); }
+  void put(std::string_view piece) { check(file_.write(piece)); }
 
   void check(const Status& s) {
     if (!s) {
@@ -55,7 +60,7 @@ class LineWriter {
     }
   }
 
-  BufferedAppender& file_;
+  BufferedFileWriter& file_;
   const std::string& path_;
   std::string escaped_id_;
 };
@@ -65,12 +70,14 @@ class LineWriter {
 void log_writer(channel::Receiver<LogOp> queue, std::string path,
                 std::shared_ptr<std::atomic<bool>> worker_alive) {
   MarkEndedOnExit mark_ended(std::move(worker_alive));
-  Result<BufferedAppender> file = BufferedAppender::open(path);
-  if (!file) {
+  // Appended to, never truncated; created with 0666 less the umask.
+  Result<UniqueFd> fd = open_file(path, O_WRONLY | O_APPEND | O_CREAT);
+  if (!fd) {
     throw std::runtime_error(
-        format_message("cannot open the activity log {}: {}", {path, file.error()}));
+        format_message("cannot open the activity log {}: {}", {path, fd.error()}));
   }
-  LineWriter lines(file.value(), path);
+  BufferedFileWriter file(std::move(fd).value(), kActivityLogBuffer);
+  LineWriter lines(file, path);
   while (std::optional<LogOp> op = queue.recv()) {
     if (op->kind == LogOp::Kind::Shutdown) break;
     if (op->ids.empty()) continue;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,10 +8,11 @@
 #include <vector>
 
 #include "db_engine_web_server/activity_log_format.h"
-#include "db_engine_web_server/buffered_appender.h"
 #include "db_engine_web_server/local_time.h"
 #include "db_engine_web_server/log_writer.h"
 #include "test_support.h"
+#include "util/buffered_writer.h"
+#include "util/file.h"
 #include "util/thread.h"
 
 namespace quorvane::web_server {
@@ -102,23 +104,30 @@ TEST(JsonEscape, EscapesOnlyQuotesBackslashesAndControls) {
 
 size_t file_size(const std::string& path) { return std::filesystem::file_size(path); }
 
-TEST(BufferedAppender, WritesOutOnlyWhenFullAndAtTheEnd) {
+// The activity log's file: appended to, behind a buffer of 8192 bytes.
+std::optional<BufferedFileWriter> open_log(const std::string& path) {
+  Result<UniqueFd> fd = open_file(path, O_WRONLY | O_APPEND | O_CREAT);
+  if (!fd) return std::nullopt;
+  return std::optional<BufferedFileWriter>(std::in_place, std::move(fd).value(), 8192);
+}
+
+TEST(ActivityLogFile, WritesOutOnlyWhenFullAndAtTheEnd) {
   TempDir dir;
   const std::string path = dir.file("log");
   const std::string hundred(100, 'a');
   {
-    auto file = BufferedAppender::open(path);
-    ASSERT_TRUE(file) << file.error();
-    for (int i = 0; i < 81; ++i) ASSERT_TRUE(file->append(hundred));
+    auto file = open_log(path);
+    ASSERT_TRUE(file);
+    for (int i = 0; i < 81; ++i) ASSERT_TRUE(file->write(hundred));
     EXPECT_EQ(file_size(path), 0u);                   // 8100 bytes gathered, none written
-    ASSERT_TRUE(file->append(std::string(92, 'b')));  // fills the buffer exactly
+    ASSERT_TRUE(file->write(std::string(92, 'b')));  // fills the buffer exactly
     EXPECT_EQ(file_size(path), 0u);
-    ASSERT_TRUE(file->append("c"));  // does not fit: the whole buffer goes first
+    ASSERT_TRUE(file->write("c"));  // does not fit: the whole buffer goes first
     EXPECT_EQ(file_size(path), 8192u);
     // A piece of 8192 bytes or more: the buffer is written out, then the piece directly.
-    ASSERT_TRUE(file->append(std::string(9000, 'd')));
+    ASSERT_TRUE(file->write(std::string(9000, 'd')));
     EXPECT_EQ(file_size(path), 8192u + 1 + 9000);
-    ASSERT_TRUE(file->append("tail"));
+    ASSERT_TRUE(file->write("tail"));
     EXPECT_EQ(file_size(path), 8192u + 1 + 9000);
   }
   // Released: the rest is written out.
@@ -126,26 +135,26 @@ TEST(BufferedAppender, WritesOutOnlyWhenFullAndAtTheEnd) {
             std::string(8100, 'a') + std::string(92, 'b') + "c" + std::string(9000, 'd') + "tail");
 }
 
-TEST(BufferedAppender, AppendsToAnExistingFileAndCreatesWithUmask) {
+TEST(ActivityLogFile, AppendsToAnExistingFileAndCreatesWithUmask) {
   TempDir dir;
   const std::string path = dir.file("log");
   const mode_t before = umask(027);
   {
-    auto file = BufferedAppender::open(path);
+    auto file = open_log(path);
     ASSERT_TRUE(file);
-    ASSERT_TRUE(file->append("first\n"));
+    ASSERT_TRUE(file->write("first\n"));
   }
   umask(before);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   {
-    auto file = BufferedAppender::open(path);
+    auto file = open_log(path);
     ASSERT_TRUE(file);
-    ASSERT_TRUE(file->append("second\n"));
+    ASSERT_TRUE(file->write("second\n"));
   }
   EXPECT_EQ(read_file(path), "first\nsecond\n");
-  EXPECT_FALSE(BufferedAppender::open(dir.file("missing/log")));
+  EXPECT_FALSE(open_log(dir.file("missing/log")));
 }
 
 struct RunningLogWriter {
