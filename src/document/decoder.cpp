@@ -17,7 +17,7 @@ constexpr const char* kNotDictMessage = "Database entry is not a valid JSON/Dict
 template <Dialect D>
 class DocumentDecoder {
  public:
-  DocumentDecoder() : reader_(builder_) {}
+  explicit DocumentDecoder(bool reuse_keys) : builder_(reuse_keys), reader_(builder_) {}
 
   // A new dict, or null with `failure` filled and no exception pending.
   py::PyRef document(DocBytes& bytes, DecodeFailure& failure) {
@@ -88,7 +88,7 @@ PyObject* build_list(Entries& entries, DecodeFailure& failure, DecodeEntry&& dec
 
 template <Dialect D>
 PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure) {
-  DocumentDecoder<D> decoder;
+  DocumentDecoder<D> decoder(/*reuse_keys=*/true);
   return build_list(entries, failure, [&](Entry& entry) -> py::PyRef {
     py::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
@@ -101,7 +101,7 @@ PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure)
 template <Dialect D>
 PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries,
                                      DecodeFailure& failure) {
-  DocumentDecoder<D> decoder;
+  DocumentDecoder<D> decoder(/*reuse_keys=*/true);
   return build_list(entries, failure, [&](OptionalEntry& entry) -> py::PyRef {
     py::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
@@ -116,9 +116,9 @@ PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries,
 
 PyObject* decode_document(DocBytes& bytes, Parser parser, DecodeFailure& failure) {
   if (parser == Parser::Strict) {
-    return DocumentDecoder<Dialect::Strict>().document(bytes, failure).release();
+    return DocumentDecoder<Dialect::Strict>(false).document(bytes, failure).release();
   }
-  return DocumentDecoder<Dialect::Simd>().document(bytes, failure).release();
+  return DocumentDecoder<Dialect::Simd>(false).document(bytes, failure).release();
 }
 
 PyObject* decode_entries(std::vector<Entry>& entries, Parser parser, DecodeFailure& failure) {

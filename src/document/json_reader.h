@@ -36,7 +36,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -44,6 +43,7 @@
 
 #include "document/json_faults.h"
 #include "document/json_number.h"
+#include "util/inline_stack.h"
 
 namespace quorvane::document {
 
@@ -94,6 +94,18 @@ inline const char* utf8_sequence_end(const char* p) {
     return p + 4;
   }
   return nullptr;
+}
+
+// Byte order of keys: unsigned bytes, a proper beginning first. Keys are short and usually
+// differ early, so a plain loop beats a call to memcmp.
+inline bool key_less(std::string_view a, std::string_view b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
 }
 
 inline int hex_value(char c) {
@@ -163,23 +175,27 @@ class JsonReader {
   struct Member {
     Value key;
     Value value;
-    const char* source;
-    size_t offset;
-    size_t size;
+    const char* source = nullptr;
+    size_t offset = 0;
+    size_t size = 0;
   };
 
+  // Room for the items and members of typical documents without allocating.
+  using ItemStack = InlineStack<Value, 64>;
+  using MemberStack = InlineStack<Member, 32>;
+
   // Releases what a container pushed on a stack when it ends, however it ends.
-  template <class T>
+  template <class Stack>
   class StackFrame {
    public:
-    explicit StackFrame(std::vector<T>& stack) : stack_(stack), base_(stack.size()) {}
+    explicit StackFrame(Stack& stack) : stack_(stack), base_(stack.size()) {}
     StackFrame(const StackFrame&) = delete;
     StackFrame& operator=(const StackFrame&) = delete;
-    ~StackFrame() { stack_.resize(base_); }
+    ~StackFrame() { stack_.truncate(base_); }
     size_t base() const { return base_; }
 
    private:
-    std::vector<T>& stack_;
+    Stack& stack_;
     size_t base_;
   };
 
@@ -381,7 +397,7 @@ class JsonReader {
     p = skip_whitespace(p);
     if (*p == ']') return builder_.array(nullptr, 0, out) ? p + 1 : builder_failed();
     if (p == end_) return fail(JsonFault::EofWhileParsingList, p);
-    StackFrame<Value> frame(items_);
+    StackFrame<ItemStack> frame(items_);
     for (;;) {
       Value item;
       p = value(p, depth, item);
@@ -417,7 +433,7 @@ class JsonReader {
     if (*p != '"') {
       return fail_at(p, JsonFault::KeyMustBeAString, JsonFault::EofWhileParsingObject);
     }
-    StackFrame<Member> frame(members_);
+    StackFrame<MemberStack> frame(members_);
     const size_t arena_base = key_arena_.size();
     bool ascending = true;
     for (;;) {
@@ -428,7 +444,8 @@ class JsonReader {
       Member m{Value(), Value(), escaped ? nullptr : text.data(), key_arena_.size(), text.size()};
       if (escaped) key_arena_.append(text);
       if (!builder_.key(text, !escaped, m.key)) return builder_failed();
-      if (ascending && members_.size() > frame.base() && !(key_of(members_.back()) < key_of(m))) {
+      if (ascending && members_.size() > frame.base() &&
+          !reader_detail::key_less(key_of(members_.back()), key_of(m))) {
         ascending = false;
       }
       p = skip_whitespace(p);
@@ -446,14 +463,14 @@ class JsonReader {
       if (*p == '}') break;
       return fail_at(p, JsonFault::ExpectedObjectCommaOrEnd, JsonFault::EofWhileParsingObject);
     }
-    const auto first = members_.begin() + static_cast<std::ptrdiff_t>(frame.base());
+    Member* const first = members_.begin() + frame.base();
     if (!ascending) {
       // Stable: of the members under one key, the last in the text is added last.
       std::stable_sort(first, members_.end(), [this](const Member& a, const Member& b) {
-        return key_of(a) < key_of(b);
+        return reader_detail::key_less(key_of(a), key_of(b));
       });
     }
-    for (auto it = first; it != members_.end(); ++it) {
+    for (Member* it = first; it != members_.end(); ++it) {
       if (!builder_.member(object, it->key, it->value)) return builder_failed();
     }
     key_arena_.resize(arena_base);
@@ -469,8 +486,8 @@ class JsonReader {
   bool builder_failed_ = false;
   std::string scratch_;                // the decoded text of the string just read
   std::string key_arena_;              // decoded keys of the objects being read
-  std::vector<Value> items_;           // items of the arrays being read, innermost last
-  std::vector<Member> members_;        // members of the objects being read, innermost last
+  ItemStack items_;                    // items of the arrays being read, innermost last
+  MemberStack members_;                // members of the objects being read, innermost last
 };
 
 }  // namespace quorvane::document

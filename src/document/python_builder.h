@@ -1,14 +1,16 @@
 // PythonBuilder: the Builder through which JsonReader makes Python objects directly: None,
 // bool, int, float, str, list and dict. Needs the GIL for its whole life.
 //
-// Keys that repeat within one decode call (the same field in every document of a list, or in
-// every object of an array) reuse one str object: a small table of the recent keys, owned by
-// the builder and released with it, so nothing outlives the call. Only keys read straight from
-// the input (no escapes) are kept, by pointer into it: the input must outlive the builder.
+// A builder made with `reuse_keys` (the list decoders: the same fields come back in every
+// document) makes one str object per recent key and hands it out again: a small table owned
+// by the builder and released with it, so nothing outlives the call. Only keys read straight
+// from the input (no escapes) are kept, by pointer into it: the input must outlive the
+// builder. A single document rarely repeats a key, so it is built without the table.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "binding/py_ref.h"
@@ -20,11 +22,13 @@ class PythonBuilder {
  public:
   using Value = py::PyRef;
 
-  PythonBuilder() = default;
+  explicit PythonBuilder(bool reuse_keys)
+      : key_slots_(reuse_keys ? std::make_unique<KeySlot[]>(kSlots) : nullptr) {}
   PythonBuilder(const PythonBuilder&) = delete;
   PythonBuilder& operator=(const PythonBuilder&) = delete;
   ~PythonBuilder() {
-    for (KeySlot& slot : key_slots_) Py_XDECREF(slot.object);
+    if (!key_slots_) return;
+    for (size_t i = 0; i < kSlots; ++i) Py_XDECREF(key_slots_[i].object);
   }
 
   bool null(Value& out) {
@@ -54,7 +58,7 @@ class PythonBuilder {
   }
 
   bool key(std::string_view text, bool stable, Value& out) {
-    if (!stable || text.size() > kLongestKeptKey) return string(text, out);
+    if (!key_slots_ || !stable || text.size() > kLongestKeptKey) return string(text, out);
     KeySlot& slot = key_slots_[slot_of(text)];
     if (slot.object && slot.size == text.size() &&
         std::memcmp(slot.data, text.data(), text.size()) == 0) {
@@ -89,6 +93,7 @@ class PythonBuilder {
  private:
   static constexpr size_t kLongestKeptKey = 48;
   static constexpr unsigned kSlotBits = 6;
+  static constexpr size_t kSlots = size_t{1} << kSlotBits;
 
   struct KeySlot {
     const char* data = nullptr;
@@ -106,7 +111,7 @@ class PythonBuilder {
     return (h * 2654435761u) >> (32 - kSlotBits);
   }
 
-  KeySlot key_slots_[1u << kSlotBits];
+  std::unique_ptr<KeySlot[]> key_slots_;
 };
 
 }  // namespace quorvane::document
