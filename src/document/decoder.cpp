@@ -99,14 +99,13 @@ PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure)
 }
 
 template <Dialect D>
-PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries,
-                                     DecodeFailure& failure) {
+PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries, DecodeFailure& failure) {
   DocumentDecoder<D> decoder(/*reuse_keys=*/true);
   return build_list(entries, failure, [&](OptionalEntry& entry) -> py::PyRef {
     py::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
-    py::PyRef value = entry.second ? decoder.document(*entry.second, failure)
-                                   : py::PyRef::borrow(Py_None);
+    py::PyRef value =
+        entry.second ? decoder.document(*entry.second, failure) : py::PyRef::borrow(Py_None);
     if (!value) return {};
     return pair(std::move(id), std::move(value), failure);
   });

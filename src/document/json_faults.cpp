@@ -12,28 +12,50 @@ constexpr const char* kExpectedIdent = "expected ident";
 const char* strict_message(JsonFault fault) {
   namespace e = json_error;
   switch (fault) {
-    case JsonFault::EofWhileParsingValue: return e::kEofWhileParsingValue;
-    case JsonFault::EofWhileParsingList: return e::kEofWhileParsingList;
-    case JsonFault::EofWhileParsingObject: return e::kEofWhileParsingObject;
-    case JsonFault::EofWhileParsingString: return e::kEofWhileParsingString;
-    case JsonFault::ExpectedValue: return e::kExpectedValue;
-    case JsonFault::ExpectedIdent: return kExpectedIdent;
-    case JsonFault::ExpectedColon: return e::kExpectedColon;
-    case JsonFault::ExpectedListCommaOrEnd: return e::kExpectedListCommaOrEnd;
-    case JsonFault::ExpectedObjectCommaOrEnd: return e::kExpectedObjectCommaOrEnd;
-    case JsonFault::KeyMustBeAString: return e::kKeyMustBeAString;
-    case JsonFault::TrailingCharacters: return e::kTrailingCharacters;
-    case JsonFault::TrailingComma: return e::kTrailingComma;
-    case JsonFault::InvalidEscape: return e::kInvalidEscape;
-    case JsonFault::InvalidNumber: return e::kInvalidNumber;
-    case JsonFault::NumberOutOfRange: return e::kNumberOutOfRange;
-    case JsonFault::IntegerOutOfRange: return e::kNumberOutOfRange;
-    case JsonFault::ControlCharacter: return e::kControlCharacter;
-    case JsonFault::InvalidUtf8: return e::kInvalidUnicodeCodePoint;
-    case JsonFault::InvalidUnicodeCodePoint: return e::kInvalidUnicodeCodePoint;
-    case JsonFault::LoneLeadingSurrogate: return e::kLoneLeadingSurrogate;
-    case JsonFault::UnexpectedEndOfHexEscape: return e::kUnexpectedEndOfHexEscape;
-    case JsonFault::DepthLimitExceeded: return e::kRecursionLimitExceeded;
+    case JsonFault::EofWhileParsingValue:
+      return e::kEofWhileParsingValue;
+    case JsonFault::EofWhileParsingList:
+      return e::kEofWhileParsingList;
+    case JsonFault::EofWhileParsingObject:
+      return e::kEofWhileParsingObject;
+    case JsonFault::EofWhileParsingString:
+      return e::kEofWhileParsingString;
+    case JsonFault::ExpectedValue:
+      return e::kExpectedValue;
+    case JsonFault::ExpectedIdent:
+      return kExpectedIdent;
+    case JsonFault::ExpectedColon:
+      return e::kExpectedColon;
+    case JsonFault::ExpectedListCommaOrEnd:
+      return e::kExpectedListCommaOrEnd;
+    case JsonFault::ExpectedObjectCommaOrEnd:
+      return e::kExpectedObjectCommaOrEnd;
+    case JsonFault::KeyMustBeAString:
+      return e::kKeyMustBeAString;
+    case JsonFault::TrailingCharacters:
+      return e::kTrailingCharacters;
+    case JsonFault::TrailingComma:
+      return e::kTrailingComma;
+    case JsonFault::InvalidEscape:
+      return e::kInvalidEscape;
+    case JsonFault::InvalidNumber:
+      return e::kInvalidNumber;
+    case JsonFault::NumberOutOfRange:
+      return e::kNumberOutOfRange;
+    case JsonFault::IntegerOutOfRange:
+      return e::kNumberOutOfRange;
+    case JsonFault::ControlCharacter:
+      return e::kControlCharacter;
+    case JsonFault::InvalidUtf8:
+      return e::kInvalidUnicodeCodePoint;
+    case JsonFault::InvalidUnicodeCodePoint:
+      return e::kInvalidUnicodeCodePoint;
+    case JsonFault::LoneLeadingSurrogate:
+      return e::kLoneLeadingSurrogate;
+    case JsonFault::UnexpectedEndOfHexEscape:
+      return e::kUnexpectedEndOfHexEscape;
+    case JsonFault::DepthLimitExceeded:
+      return e::kRecursionLimitExceeded;
   }
   return e::kExpectedValue;
 }
@@ -43,25 +65,40 @@ const char* simd_kind(JsonFault fault) {
     case JsonFault::EofWhileParsingValue:
     case JsonFault::EofWhileParsingList:
     case JsonFault::EofWhileParsingObject:
-    case JsonFault::EofWhileParsingString: return "Eof";
-    case JsonFault::ExpectedValue: return "ExpectedValue";
-    case JsonFault::ExpectedIdent: return "InvalidLiteral";
-    case JsonFault::ExpectedColon: return "ExpectedObjectColon";
-    case JsonFault::ExpectedListCommaOrEnd: return "ExpectedArrayCommaOrEnd";
-    case JsonFault::ExpectedObjectCommaOrEnd: return "ExpectedObjectCommaOrEnd";
-    case JsonFault::KeyMustBeAString: return "ExpectedObjectKey";
-    case JsonFault::TrailingCharacters: return "TrailingData";
-    case JsonFault::TrailingComma: return "TrailingComma";
-    case JsonFault::InvalidEscape: return "InvalidEscape";
+    case JsonFault::EofWhileParsingString:
+      return "Eof";
+    case JsonFault::ExpectedValue:
+      return "ExpectedValue";
+    case JsonFault::ExpectedIdent:
+      return "InvalidLiteral";
+    case JsonFault::ExpectedColon:
+      return "ExpectedObjectColon";
+    case JsonFault::ExpectedListCommaOrEnd:
+      return "ExpectedArrayCommaOrEnd";
+    case JsonFault::ExpectedObjectCommaOrEnd:
+      return "ExpectedObjectCommaOrEnd";
+    case JsonFault::KeyMustBeAString:
+      return "ExpectedObjectKey";
+    case JsonFault::TrailingCharacters:
+      return "TrailingData";
+    case JsonFault::TrailingComma:
+      return "TrailingComma";
+    case JsonFault::InvalidEscape:
+      return "InvalidEscape";
     case JsonFault::InvalidNumber:
     case JsonFault::NumberOutOfRange:
-    case JsonFault::IntegerOutOfRange: return "InvalidNumber";
-    case JsonFault::ControlCharacter: return "ControlCharacterInString";
-    case JsonFault::InvalidUtf8: return "InvalidUtf8";
+    case JsonFault::IntegerOutOfRange:
+      return "InvalidNumber";
+    case JsonFault::ControlCharacter:
+      return "ControlCharacterInString";
+    case JsonFault::InvalidUtf8:
+      return "InvalidUtf8";
     case JsonFault::InvalidUnicodeCodePoint:
     case JsonFault::LoneLeadingSurrogate:
-    case JsonFault::UnexpectedEndOfHexEscape: return "InvalidUnicodeEscape";
-    case JsonFault::DepthLimitExceeded: return "DepthLimitExceeded";
+    case JsonFault::UnexpectedEndOfHexEscape:
+      return "InvalidUnicodeEscape";
+    case JsonFault::DepthLimitExceeded:
+      return "DepthLimitExceeded";
   }
   return "Syntax";
 }
@@ -80,7 +117,8 @@ void append_byte_as_character(std::string& out, unsigned char byte) {
 }  // namespace
 
 std::string fault_text(Dialect dialect, JsonFault fault, std::string_view text, size_t offset) {
-  if (dialect == Dialect::Strict) return json_error::at_position(text, offset, strict_message(fault));
+  if (dialect == Dialect::Strict)
+    return json_error::at_position(text, offset, strict_message(fault));
   std::string out = simd_kind(fault);
   out += " at character ";
   out += std::to_string(offset);

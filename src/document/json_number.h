@@ -85,7 +85,8 @@ const char* read_number(const char* p, const char* end, JsonNumber& out, JsonFau
     if (count == 20) {
       // Nineteen digits always fit; the twentieth may overflow.
       uint64_t head = 0;
-      for (const char* q = digits; q < p - 1; ++q) head = head * 10 + static_cast<uint64_t>(*q - '0');
+      for (const char* q = digits; q < p - 1; ++q)
+        head = head * 10 + static_cast<uint64_t>(*q - '0');
       fits = !__builtin_mul_overflow(head, 10, &value) &&
              !__builtin_add_overflow(value, static_cast<uint64_t>(p[-1] - '0'), &value);
     }

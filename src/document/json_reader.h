@@ -60,8 +60,9 @@ inline const char* skip_plain_string_bytes(const char* p) {
   for (;;) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     // Signed comparison: bytes above 0x7F are negative, so below 0x20 as well.
-    const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                                         _mm_cmplt_epi8(v, space));
+    const __m128i special =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+                     _mm_cmplt_epi8(v, space));
     const int mask = _mm_movemask_epi8(special);
     if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
     p += 16;
@@ -276,9 +277,15 @@ class JsonReader {
     if (!p) return fail(fault, at);
     bool built;
     switch (n.kind) {
-      case JsonNumber::Kind::Unsigned: built = builder_.unsigned_integer(n.u, out); break;
-      case JsonNumber::Kind::Signed: built = builder_.signed_integer(n.i, out); break;
-      default: built = builder_.real(n.d, out); break;
+      case JsonNumber::Kind::Unsigned:
+        built = builder_.unsigned_integer(n.u, out);
+        break;
+      case JsonNumber::Kind::Signed:
+        built = builder_.signed_integer(n.i, out);
+        break;
+      default:
+        built = builder_.real(n.d, out);
+        break;
     }
     return built ? p : builder_failed();
   }
@@ -337,15 +344,32 @@ class JsonReader {
     const char e = p[1];
     char decoded;
     switch (e) {
-      case '"': decoded = '"'; break;
-      case '\\': decoded = '\\'; break;
-      case '/': decoded = '/'; break;
-      case 'b': decoded = '\b'; break;
-      case 'f': decoded = '\f'; break;
-      case 'n': decoded = '\n'; break;
-      case 'r': decoded = '\r'; break;
-      case 't': decoded = '\t'; break;
-      case 'u': return unicode_escape(p);
+      case '"':
+        decoded = '"';
+        break;
+      case '\\':
+        decoded = '\\';
+        break;
+      case '/':
+        decoded = '/';
+        break;
+      case 'b':
+        decoded = '\b';
+        break;
+      case 'f':
+        decoded = '\f';
+        break;
+      case 'n':
+        decoded = '\n';
+        break;
+      case 'r':
+        decoded = '\r';
+        break;
+      case 't':
+        decoded = '\t';
+        break;
+      case 'u':
+        return unicode_escape(p);
       default:
         return fail_at(p + 1, JsonFault::InvalidEscape, JsonFault::EofWhileParsingString);
     }
@@ -387,8 +411,9 @@ class JsonReader {
     if (second < 0) return nullptr;
     p += 6;
     if (second < 0xDC00 || second > 0xDFFF) return fail(JsonFault::LoneLeadingSurrogate, p - 1);
-    const uint32_t cp = ((static_cast<uint32_t>(first) - 0xD800) << 10 |
-                         (static_cast<uint32_t>(second) - 0xDC00)) + 0x10000;
+    const uint32_t cp =
+        ((static_cast<uint32_t>(first) - 0xD800) << 10 | (static_cast<uint32_t>(second) - 0xDC00)) +
+        0x10000;
     reader_detail::append_utf8(scratch_, cp);
     return p;
   }
@@ -484,10 +509,10 @@ class JsonReader {
   JsonFault fault_ = JsonFault::ExpectedValue;
   const char* fault_at_ = nullptr;
   bool builder_failed_ = false;
-  std::string scratch_;                // the decoded text of the string just read
-  std::string key_arena_;              // decoded keys of the objects being read
-  ItemStack items_;                    // items of the arrays being read, innermost last
-  MemberStack members_;                // members of the objects being read, innermost last
+  std::string scratch_;    // the decoded text of the string just read
+  std::string key_arena_;  // decoded keys of the objects being read
+  ItemStack items_;        // items of the arrays being read, innermost last
+  MemberStack members_;    // members of the objects being read, innermost last
 };
 
 }  // namespace quorvane::document

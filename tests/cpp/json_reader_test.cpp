@@ -63,10 +63,12 @@ std::string read(const std::string& text, RenderingBuilder builder = {}) {
   RenderingBuilder::Value out;
   using Outcome = typename JsonReader<D, RenderingBuilder>::Outcome;
   switch (reader.read(bytes.data(), bytes.size(), out)) {
-    case Outcome::Ok: return out.str();
+    case Outcome::Ok:
+      return out.str();
     case Outcome::Fault:
       return "error: " + fault_text(D, reader.fault(), text, reader.fault_offset());
-    case Outcome::BuilderFailed: return "builder failed";
+    case Outcome::BuilderFailed:
+      return "builder failed";
   }
   return "?";
 }
@@ -159,8 +161,7 @@ TEST(JsonReader, NestingIsBoundedPerDialect) {
   EXPECT_EQ(read<Dialect::Strict>(std::string(200, '[')),
             "error: recursion limit exceeded at line 1 column 128");
   EXPECT_EQ(read<Dialect::Simd>(nested(1024)), nested(1024));
-  EXPECT_EQ(read<Dialect::Simd>(nested(1025)),
-            "error: DepthLimitExceeded at character 1024 ('[')");
+  EXPECT_EQ(read<Dialect::Simd>(nested(1025)), "error: DepthLimitExceeded at character 1024 ('[')");
   std::string objects;
   for (int i = 0; i < 128; ++i) objects += "{\"a\":";
   EXPECT_EQ(read<Dialect::Strict>(objects), "error: recursion limit exceeded at line 1 column 636");

@@ -1,5 +1,3 @@
-#include "store/reads.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +5,7 @@
 #include <map>
 #include <thread>
 
+#include "store/reads.h"
 #include "store/write_transaction.h"
 #include "test_support.h"
 
