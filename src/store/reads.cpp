@@ -14,12 +14,15 @@ constexpr std::string_view kScanFrom = "SELECT id, doc FROM documents WHERE id >
 constexpr std::string_view kIndexMatches =
     "SELECT m.id, d.doc FROM metadata_index AS m CROSS JOIN documents AS d ON d.id = m.id "
     "WHERE m.key = ?1 ORDER BY m.id";
-// The window is taken over the index alone, so passing over `offset` entries fetches no
-// document; an entry of the window without a document comes back with a NULL doc.
+// The window starts at the id found by passing over `offset` entries of the index alone (no
+// document is fetched for them), then runs in index order for at most `limit` entries; an
+// entry of the window without a document comes back with a NULL doc. Ids under one key are
+// unique, so "from that id on" is exactly the window.
 constexpr std::string_view kIndexPage =
-    "SELECT p.id, d.doc FROM "
-    "(SELECT id FROM metadata_index WHERE key = ?1 ORDER BY id LIMIT ?2 OFFSET ?3) AS p "
-    "LEFT JOIN documents AS d ON d.id = p.id ORDER BY p.id";
+    "SELECT m.id, d.doc FROM metadata_index AS m LEFT JOIN documents AS d ON d.id = m.id "
+    "WHERE m.key = ?1 AND m.id >= "
+    "(SELECT id FROM metadata_index WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?3) "
+    "ORDER BY m.id LIMIT ?2";
 
 // Prepares `slot` on the connection's first use of it.
 Status prepare_once(ReaderConnection& reader, Statement& slot, std::string_view sql) {

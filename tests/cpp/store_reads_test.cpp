@@ -150,6 +150,12 @@ TEST_F(StoreReads, MetadataPageIsAWindowOverIndexEntries) {
         << "limit " << (c.limit ? std::to_string(*c.limit) : "None") << " offset "
         << (c.offset ? std::to_string(*c.offset) : "None");
   }
+  auto other = read_metadata_page(*store_, "k.w", std::nullopt, std::nullopt);
+  ASSERT_TRUE(other) << other.error();
+  EXPECT_EQ(ids_of(*other), (Ids{"other"}));
+  auto unknown = read_metadata_page(*store_, "k.none", 5, 0);
+  ASSERT_TRUE(unknown) << unknown.error();
+  EXPECT_TRUE(unknown->empty());
 }
 
 TEST(StoreReadsErrors, StoreMessagesComeBackUnchanged) {
