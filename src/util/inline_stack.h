@@ -1,11 +1,12 @@
 // InlineStack<T, N>: a contiguous stack whose first N elements live inside the object, so that
 // the common case allocates nothing; past N it moves to the heap and doubles from there.
-// Slots above size() hold default-constructed values (truncate() resets the ones it drops),
+// Only the elements pushed are ever constructed, and truncate() destroys the ones it drops,
 // so an element type that owns a resource releases it as soon as it is popped.
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace quorvane {
@@ -16,6 +17,10 @@ class InlineStack {
   InlineStack() = default;
   InlineStack(const InlineStack&) = delete;
   InlineStack& operator=(const InlineStack&) = delete;
+  ~InlineStack() {
+    truncate(0);
+    release_heap();
+  }
 
   size_t size() const { return size_; }
   T* data() { return data_; }
@@ -26,27 +31,36 @@ class InlineStack {
 
   void push_back(T&& value) {
     if (size_ == capacity_) grow();
-    data_[size_++] = std::move(value);
+    ::new (static_cast<void*>(data_ + size_)) T(std::move(value));
+    ++size_;
   }
 
-  // Drops the elements from `size` on.
+  // Destroys the elements from `size` on.
   void truncate(size_t size) {
-    while (size_ > size) data_[--size_] = T();
+    while (size_ > size) data_[--size_].~T();
   }
 
  private:
   void grow() {
     const size_t capacity = capacity_ * 2;
-    auto bigger = std::make_unique<T[]>(capacity);
-    for (size_t i = 0; i < size_; ++i) bigger[i] = std::move(data_[i]);
-    heap_ = std::move(bigger);
-    data_ = heap_.get();
+    T* bigger = std::allocator<T>().allocate(capacity);
+    for (size_t i = 0; i < size_; ++i) {
+      ::new (static_cast<void*>(bigger + i)) T(std::move(data_[i]));
+      data_[i].~T();
+    }
+    release_heap();
+    data_ = bigger;
     capacity_ = capacity;
   }
 
-  T inline_[N];
-  std::unique_ptr<T[]> heap_;
-  T* data_ = inline_;
+  void release_heap() {
+    if (data_ != inline_data()) std::allocator<T>().deallocate(data_, capacity_);
+  }
+
+  T* inline_data() { return std::launder(reinterpret_cast<T*>(inline_)); }
+
+  alignas(T) unsigned char inline_[N * sizeof(T)];
+  T* data_ = inline_data();
   size_t size_ = 0;
   size_t capacity_ = N;
 };
