@@ -13,7 +13,7 @@ Result<Statement> Statement::prepare(sqlite3* db, std::string_view sql) {
 Result<Connection> Connection::open(const std::string& path) {
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+                                 "unix-excl");
   if (rc != SQLITE_OK) {
     std::string text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);

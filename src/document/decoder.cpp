@@ -1,0 +1,148 @@
+// One reader per call, whichever the number of documents: its buffers and the builder's table
+// of recent keys are reused from one document to the next and released when the call ends.
+#include "document/decoder.h"
+
+#include "binding/errors.h"
+#include "binding/py_ref.h"
+#include "document/json_reader.h"
+#include "document/python_builder.h"
+#include "util/format.h"
+
+namespace quorvane::document {
+
+namespace {
+
+constexpr const char* kNotDictMessage = "Database entry is not a valid JSON/Dictionary";
+
+template <Dialect D>
+class DocumentDecoder {
+ public:
+  explicit DocumentDecoder(bool reuse_keys) : builder_(reuse_keys), reader_(builder_) {}
+
+  // A new dict, or null with `failure` filled and no exception pending.
+  py::PyRef document(DocBytes& bytes, DecodeFailure& failure) {
+    py::PyRef out;
+    using Outcome = typename JsonReader<D, PythonBuilder>::Outcome;
+    switch (reader_.read(bytes.data(), bytes.size(), out)) {
+      case Outcome::Ok:
+        break;
+      case Outcome::Fault:
+        failure = {DecodeFailure::Stage::Parse,
+                   fault_text(D, reader_.fault(), bytes.view(), reader_.fault_offset())};
+        return {};
+      case Outcome::BuilderFailed:
+        return conversion_failed(failure);
+    }
+    if (!PyDict_Check(out.get())) {
+      failure = {DecodeFailure::Stage::NotDict, {}};
+      return {};
+    }
+    return out;
+  }
+
+  // The id as a str, or null with `failure` filled.
+  py::PyRef id(const std::string& id, DecodeFailure& failure) {
+    py::PyRef out = py::PyRef::steal(
+        PyUnicode_DecodeUTF8(id.data(), static_cast<Py_ssize_t>(id.size()), nullptr));
+    if (!out) return conversion_failed(failure);
+    return out;
+  }
+
+  static py::PyRef conversion_failed(DecodeFailure& failure) {
+    failure = {DecodeFailure::Stage::Conversion, py::take_pending_error_text()};
+    return {};
+  }
+
+ private:
+  PythonBuilder builder_;  // declared first: the reader's stacks are released before it
+  JsonReader<D, PythonBuilder> reader_;
+};
+
+// (id, value) as a new tuple; takes both.
+py::PyRef pair(py::PyRef id, py::PyRef value, DecodeFailure& failure) {
+  py::PyRef tuple = py::PyRef::steal(PyTuple_New(2));
+  if (!tuple) {
+    failure = {DecodeFailure::Stage::Conversion, py::take_pending_error_text()};
+    return {};
+  }
+  PyTuple_SetItem(tuple.get(), 0, id.release());
+  PyTuple_SetItem(tuple.get(), 1, value.release());
+  return tuple;
+}
+
+// `decode(entry)` gives the value for one entry or null with `failure` filled.
+template <class Entries, class DecodeEntry>
+PyObject* build_list(Entries& entries, DecodeFailure& failure, DecodeEntry&& decode) {
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(entries.size())));
+  if (!list) {
+    failure = {DecodeFailure::Stage::Conversion, py::take_pending_error_text()};
+    return nullptr;
+  }
+  for (size_t i = 0; i < entries.size(); ++i) {
+    py::PyRef item = decode(entries[i]);
+    if (!item) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());
+  }
+  return list.release();
+}
+
+template <Dialect D>
+PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure) {
+  DocumentDecoder<D> decoder(/*reuse_keys=*/true);
+  return build_list(entries, failure, [&](Entry& entry) -> py::PyRef {
+    py::PyRef id = decoder.id(entry.first, failure);
+    if (!id) return {};
+    py::PyRef dict = decoder.document(entry.second, failure);
+    if (!dict) return {};
+    return pair(std::move(id), std::move(dict), failure);
+  });
+}
+
+template <Dialect D>
+PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries, DecodeFailure& failure) {
+  DocumentDecoder<D> decoder(/*reuse_keys=*/true);
+  return build_list(entries, failure, [&](OptionalEntry& entry) -> py::PyRef {
+    py::PyRef id = decoder.id(entry.first, failure);
+    if (!id) return {};
+    py::PyRef value =
+        entry.second ? decoder.document(*entry.second, failure) : py::PyRef::borrow(Py_None);
+    if (!value) return {};
+    return pair(std::move(id), std::move(value), failure);
+  });
+}
+
+}  // namespace
+
+PyObject* decode_document(DocBytes& bytes, Parser parser, DecodeFailure& failure) {
+  if (parser == Parser::Strict) {
+    return DocumentDecoder<Dialect::Strict>(false).document(bytes, failure).release();
+  }
+  return DocumentDecoder<Dialect::Simd>(false).document(bytes, failure).release();
+}
+
+PyObject* decode_entries(std::vector<Entry>& entries, Parser parser, DecodeFailure& failure) {
+  return parser == Parser::Strict ? decode_entries_as<Dialect::Strict>(entries, failure)
+                                  : decode_entries_as<Dialect::Simd>(entries, failure);
+}
+
+PyObject* decode_optional_entries(std::vector<OptionalEntry>& entries, Parser parser,
+                                  DecodeFailure& failure) {
+  return parser == Parser::Strict ? decode_optional_entries_as<Dialect::Strict>(entries, failure)
+                                  : decode_optional_entries_as<Dialect::Simd>(entries, failure);
+}
+
+void raise_decode_failure(const DecodeFailure& failure, const DecodeMessages& messages) {
+  switch (failure.stage) {
+    case DecodeFailure::Stage::Parse:
+      py::raise_runtime_error(format_message(messages.parse, {failure.text}));
+      return;
+    case DecodeFailure::Stage::Conversion:
+      py::raise_runtime_error(format_message(messages.conversion, {failure.text}));
+      return;
+    case DecodeFailure::Stage::NotDict:
+      py::raise_runtime_error(kNotDictMessage);
+      return;
+  }
+}
+
+}  // namespace quorvane::document
