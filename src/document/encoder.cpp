@@ -2,8 +2,8 @@
 // growing buffer. Objects are written with their members in the dict's own order, so that
 // conversion (and therefore the first refusal) follows that order; each member's key and byte
 // span are kept on a stack shared by every level, and once an object is complete its region
-// is rewritten in key order. Nothing is allocated per node: the member stack and the scratch
-// buffer used for rewriting are reused for the whole document.
+// is rewritten in key order. Nothing is allocated per node: the member stack is reused for the
+// whole document, and an object is reordered within the output buffer itself.
 //
 // Exact dict, list, tuple, str, int, float, bool and None take fast paths; every other type
 // goes through the full order of tests. Python code can run during a conversion (a mapping's
@@ -12,6 +12,7 @@
 #include "document/encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -31,25 +32,86 @@ namespace {
 using py::PyRef;
 
 constexpr int kMaxNesting = 127;
+// Room set aside up front: most documents fit, and larger ones grow by doubling.
+constexpr size_t kOutputReserve = 512;
 constexpr const char* kNestingText = "recursion limit exceeded: more than 127 nested levels";
 
+// One member of an object being written. Sorted by key; the key's text stays valid through
+// the reference that the member stack holds.
 struct Member {
-  PyRef key;  // keeps `key_utf8` valid
+  uint64_t prefix;  // the key's first 8 bytes, big-endian, zero-padded: most keys differ here
   const char* key_utf8;
   size_t key_size;
-  size_t start;  // offset of the member's first byte (its key's quote) in the output
-  size_t end;    // one past its last byte
+  size_t start;   // offset of the member's first byte (its key's quote) in the output
+  size_t end;     // one past its last byte
+  PyObject* key;  // owned by the MemberStack
 };
 
+// The members of every object still open, innermost object last. Owns one reference to each
+// member's key. The first kInline members live in the stack itself, so that an ordinary
+// document allocates nothing for them.
+class MemberStack {
+ public:
+  MemberStack() = default;
+  MemberStack(const MemberStack&) = delete;
+  MemberStack& operator=(const MemberStack&) = delete;
+  ~MemberStack() { truncate(0); }
+
+  size_t size() const { return size_; }
+  Member* begin() { return data_; }
+  Member* end() { return data_ + size_; }
+  Member& back() { return data_[size_ - 1]; }
+
+  // Adds a member; takes a new reference to `key`.
+  void push(const Member& member) {
+    if (size_ == capacity_) grow();
+    Py_INCREF(member.key);
+    data_[size_++] = member;
+  }
+
+  // Drops the members from `size` on, with their key references.
+  void truncate(size_t size) {
+    while (size_ > size) Py_DECREF(data_[--size_].key);
+  }
+
+ private:
+  static constexpr size_t kInline = 32;
+
+  void grow() {
+    const bool was_inline = data_ == inline_.data();
+    heap_.resize(capacity_ * 2);
+    if (was_inline) std::copy(inline_.begin(), inline_.end(), heap_.begin());
+    data_ = heap_.data();
+    capacity_ = heap_.size();
+  }
+
+  std::array<Member, kInline> inline_;
+  std::vector<Member> heap_;
+  Member* data_ = inline_.data();
+  size_t size_ = 0;
+  size_t capacity_ = kInline;
+};
+
+uint64_t key_prefix(const char* key, size_t size) {
+  unsigned char bytes[8] = {};
+  std::memcpy(bytes, key, std::min<size_t>(size, 8));
+  uint64_t prefix = 0;
+  for (unsigned char b : bytes) prefix = (prefix << 8) | b;
+  return prefix;
+}
+
+// Byte order of the keys (a proper beginning first); of a repeated key, the later member last.
 bool key_less(const Member& a, const Member& b) {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
   const int c = std::memcmp(a.key_utf8, b.key_utf8, std::min(a.key_size, b.key_size));
   if (c != 0) return c < 0;
   if (a.key_size != b.key_size) return a.key_size < b.key_size;
-  return a.start < b.start;  // a repeated key: the later member sorts last
+  return a.start < b.start;
 }
 
 bool same_key(const Member& a, const Member& b) {
-  return a.key_size == b.key_size && std::memcmp(a.key_utf8, b.key_utf8, a.key_size) == 0;
+  return a.prefix == b.prefix && a.key_size == b.key_size &&
+         std::memcmp(a.key_utf8, b.key_utf8, a.key_size) == 0;
 }
 
 class Encoder {
@@ -98,8 +160,7 @@ class Encoder {
   bool fail_with_pending() { return fail(py::take_pending_error_text()); }
 
   std::string& out_;
-  std::vector<Member> members_;
-  std::string scratch_;
+  MemberStack members_;
   std::string failure_;
   PyRef collections_abc_;
   PyRef sequence_abc_;
@@ -292,15 +353,15 @@ bool Encoder::member_key(PyObject* key, size_t first) {
   const std::string_view text(utf8, static_cast<size_t>(size));
   append_json_string(out_, text);
   out_.push_back(':');
-  members_.push_back(Member{PyRef::borrow(key), utf8, text.size(), start, start});
+  members_.push(Member{key_prefix(utf8, text.size()), utf8, text.size(), start, start, key});
   return true;
 }
 
 void Encoder::close_object(size_t start, size_t first) {
-  const auto begin = members_.begin() + static_cast<std::ptrdiff_t>(first);
-  const auto end = members_.end();
+  Member* const begin = members_.begin() + first;
+  Member* const end = members_.end();
   bool sorted = true;
-  for (auto it = begin; it != end && it + 1 != end; ++it) {
+  for (Member* it = begin; it != end && it + 1 != end; ++it) {
     if (!key_less(*it, *(it + 1)) || same_key(*it, *(it + 1))) {
       sorted = false;
       break;
@@ -308,20 +369,22 @@ void Encoder::close_object(size_t start, size_t first) {
   }
   if (!sorted) {
     std::sort(begin, end, key_less);
-    // Rewrite the members region in key order; of a repeated key the last member stays.
+    // The members in key order are appended after the region, then moved over it; of a
+    // repeated key only the last member stays.
     const size_t region = start + 1;
-    scratch_.assign(out_, region, std::string::npos);
-    out_.resize(region);
+    const size_t sorted_start = out_.size();
+    out_.reserve(sorted_start + (sorted_start - region));
     bool first_written = true;
-    for (auto it = begin; it != end; ++it) {
+    for (Member* it = begin; it != end; ++it) {
       if (it + 1 != end && same_key(*it, *(it + 1))) continue;
       if (!first_written) out_.push_back(',');
       first_written = false;
-      out_.append(scratch_, it->start - region, it->end - it->start);
+      out_.append(out_.data() + it->start, it->end - it->start);
     }
+    out_.erase(region, sorted_start - region);
   }
   out_.push_back('}');
-  members_.erase(begin, end);
+  members_.truncate(first);
 }
 
 bool Encoder::exact_dict(PyObject* obj, int depth) {
@@ -435,7 +498,7 @@ bool Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
 
 bool encode_document(PyObject* payload, DocBytes& out, EncodeFailure& failure) {
   std::string buffer;
-  buffer.reserve(256);
+  buffer.reserve(kOutputReserve);
   Encoder encoder(buffer);
   if (!encoder.value(payload, 0)) {
     failure.stage = EncodeFailure::Stage::Conversion;

@@ -1,5 +1,6 @@
 // Runs of bytes that need no escape are found eight at a time (a byte below 0x20, a quote or
-// a backslash anywhere in a word sets that byte's high bit in the test) and copied whole.
+// a backslash anywhere in a word sets that byte's high bit in the test; a short tail is read
+// in overlapping loads) and copied whole.
 #include "document/string_escape.h"
 
 #include <array>
@@ -45,20 +46,11 @@ void append_json_string(std::string& out, std::string_view text) {
   const size_t n = text.size();
   out.push_back('"');
   size_t run = 0;  // start of the bytes not yet copied
-  size_t i = 0;
-  while (i < n) {
-    if (i + 8 <= n && !swar::has_string_special(swar::load8(s + i))) {
-      i += 8;
-      continue;
-    }
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (kEscapes[c] == 0) {
-      ++i;
-      continue;
-    }
+  for (size_t i = swar::next_string_special(s, n, 0); i < n;
+       i = swar::next_string_special(s, n, run)) {
     out.append(s + run, i - run);
-    append_escape(out, c);
-    run = ++i;
+    append_escape(out, static_cast<unsigned char>(s[i]));
+    run = i + 1;
   }
   out.append(s + run, n - run);
   out.push_back('"');

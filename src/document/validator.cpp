@@ -28,8 +28,11 @@ class ContainerStack {
 
   void push(bool object) {
     uint64_t& word = word_at(depth_ / 64);
-    const uint64_t bit = uint64_t{1} << (depth_ % 64);
-    word = object ? (word | bit) : (word & ~bit);
+    const size_t bit = depth_ % 64;
+    // Levels are pushed in order, so a word's first level writes it whole: the inline words
+    // need no clearing.
+    const uint64_t others = bit == 0 ? 0 : word & ~(uint64_t{1} << bit);
+    word = others | (uint64_t{object} << bit);
     ++depth_;
   }
 
@@ -51,19 +54,10 @@ class ContainerStack {
     return spill_[index - kInlineWords];
   }
 
-  std::array<uint64_t, kInlineWords> inline_{};
+  std::array<uint64_t, kInlineWords> inline_;  // written before read, see push()
   std::vector<uint64_t> spill_;
   size_t depth_ = 0;
 };
-
-// The bytes that end a run of plain string bytes.
-constexpr std::array<bool, 256> kStringSpecial = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}();
 
 constexpr std::array<bool, 256> kHexDigit = [] {
   std::array<bool, 256> table{};
@@ -253,8 +247,7 @@ bool Validator::number() {
 
 bool Validator::string() {
   for (;;) {
-    while (n_ - pos_ >= 8 && !swar::has_string_special(swar::load8(s_ + pos_))) pos_ += 8;
-    while (pos_ < n_ && !kStringSpecial[static_cast<unsigned char>(s_[pos_])]) ++pos_;
+    pos_ = swar::next_string_special(s_, n_, pos_);
     if (pos_ == n_) return fail(pos_, err::kEofWhileParsingString);
     const char c = s_[pos_];
     if (c == '"') {

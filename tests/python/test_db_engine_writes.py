@@ -41,6 +41,7 @@ def test_writes_reach_the_store(db_path, read_documents):
     assert db.delete("b") is None
     assert db.delete("never stored") is None
     assert db.insert(id="", payload={}) is None
+    assert db.insert("nul\x00id", {"\u00e9": "\x00"}) is None
     assert db.insert_many([("m1", {"v": 5}), Record("m2", {"v": 6})]) is None
     assert db.insert_many(records=(("k", {"v": 1}), ("k", {"v": 2}))) is None
     assert db.insert_many_json([("j1", "[1]"), ("j2", '{"b":1, "a":2}')]) is None
@@ -52,6 +53,7 @@ def test_writes_reach_the_store(db_path, read_documents):
         "a": b'{"v":3}',
         "c": b'{"v":4}',
         "": b"{}",
+        "nul\x00id": '{"\u00e9":"\\u0000"}'.encode(),
         "m1": b'{"v":5}',
         "m2": b'{"v":6}',
         "k": b'{"v":2}',
