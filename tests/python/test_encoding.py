@@ -6,6 +6,7 @@ import datetime
 import decimal
 import enum
 import gc
+import json
 import math
 import os
 import sqlite3
@@ -282,19 +283,54 @@ def shortest_digits(value):
     return "".join(map(str, digits)), len(digits) - 1 + exponent
 
 
-@settings(max_examples=25, deadline=None)
-@given(st.lists(st.floats(allow_nan=False, allow_infinity=False), min_size=1, max_size=40))
-def test_float_text_round_trips_in_its_notation(values):
+def stored_in_a_fresh_store(payloads):
+    """store_all in a store of its own, for property tests (which cannot use fixtures)."""
     with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "f.db")
+        path = os.path.join(directory, "p.db")
         db = quorvane.DBEngine(path)
-        db.insert("f", {"v": values})
+        for i, payload in enumerate(payloads):
+            db.insert(str(i), payload)
         db.close_engine()
         del db
         gc.collect()
         connection = sqlite3.connect(path)
-        (doc,) = connection.execute("SELECT doc FROM documents").fetchone()
+        stored = dict(connection.execute("SELECT id, doc FROM documents"))
         connection.close()
+    return [stored[str(i)] for i in range(len(payloads))]
+
+
+# Without floats and lone surrogates, the stored text is what json.dumps writes with sorted
+# keys: UTF-8 byte order is code point order.
+JSON_VALUES = st.recursive(
+    st.none() | st.booleans() | st.integers(-(2**63), 2**64 - 1) | st.text(),
+    lambda inner: st.lists(inner) | st.dictionaries(st.text(), inner),
+    max_leaves=20)
+
+
+@settings(max_examples=20, deadline=None)
+@given(st.lists(st.dictionaries(st.text(), JSON_VALUES), min_size=1, max_size=8))
+def test_stored_text_is_compact_sorted_json(payloads):
+    expected = [json.dumps(p, sort_keys=True, separators=(",", ":"), ensure_ascii=False).encode()
+                for p in payloads]
+    assert stored_in_a_fresh_store(payloads) == expected
+
+
+def test_large_and_deep_objects(db_path, read_documents):
+    wide = {f"k{i:03d}": i for i in reversed(range(300))}
+    nested = {f"o{i}": {f"j{j:02d}": [j, {"b": 1, "a": 2}] for j in reversed(range(40))}
+              for i in reversed(range(5))}
+    strings = {"s": ["a" * k + c + "b" * m for k in range(18) for m in range(10)
+                     for c in ('"', "\\", "\x1f", "\u00e9")]}
+    payloads = [wide, nested, strings]
+    expected = [json.dumps(p, sort_keys=True, separators=(",", ":"), ensure_ascii=False).encode()
+                for p in payloads]
+    assert store_all(db_path, read_documents, payloads) == expected
+
+
+@settings(max_examples=25, deadline=None)
+@given(st.lists(st.floats(allow_nan=False, allow_infinity=False), min_size=1, max_size=40))
+def test_float_text_round_trips_in_its_notation(values):
+    (doc,) = stored_in_a_fresh_store([{"v": values}])
     texts = doc.decode()[len('{"v":['):-len("]}")].split(",")
     assert len(texts) == len(values)
     for value, text in zip(values, texts):
