@@ -9,10 +9,12 @@
 // "while processing '<parameter>'" to it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "binding/python.h"
@@ -55,6 +57,10 @@ bool extract_optional_u64(PyObject* obj, const char* parameter, std::optional<ui
 // to stop. Adds the note naming `parameter` on any failure.
 template <class F>
 bool for_each_sequence_item(PyObject* obj, const char* parameter, F&& item);
+// The same, first asking len() once and calling `reserve(size_t)` with it (capped, so that a
+// __len__ that lies cannot make the caller reserve without bound); a failing len() is ignored.
+template <class Reserve, class F>
+bool for_each_sequence_item(PyObject* obj, const char* parameter, Reserve&& reserve, F&& item);
 
 // Records of the bulk inserts: a tuple (or subclass) of exactly two items.
 bool unpack_pair(PyObject* obj, PyObject*& first, PyObject*& second);
@@ -63,9 +69,23 @@ bool unpack_pair(PyObject* obj, PyObject*& first, PyObject*& second);
 
 bool check_sequence_argument(PyObject* obj);
 
+inline constexpr size_t kMaxReserveHint = size_t{1} << 20;
+
 template <class F>
 bool for_each_sequence_item(PyObject* obj, const char* parameter, F&& item) {
+  return for_each_sequence_item(
+      obj, parameter, [](size_t) {}, std::forward<F>(item));
+}
+
+template <class Reserve, class F>
+bool for_each_sequence_item(PyObject* obj, const char* parameter, Reserve&& reserve, F&& item) {
   if (!check_sequence_argument(obj)) return argument_failed(parameter);
+  const Py_ssize_t length = PyObject_Size(obj);
+  if (length < 0) {
+    PyErr_Clear();
+  } else {
+    reserve(std::min(static_cast<size_t>(length), kMaxReserveHint));
+  }
   PyObject* iter = PyObject_GetIter(obj);
   if (!iter) return argument_failed(parameter);
   bool ok = true;

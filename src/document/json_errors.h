@@ -17,6 +17,7 @@ inline constexpr const char* kEofWhileParsingList = "EOF while parsing a list";
 inline constexpr const char* kEofWhileParsingObject = "EOF while parsing an object";
 inline constexpr const char* kEofWhileParsingString = "EOF while parsing a string";
 inline constexpr const char* kExpectedValue = "expected value";
+inline constexpr const char* kExpectedIdent = "expected ident";
 inline constexpr const char* kExpectedColon = "expected `:`";
 inline constexpr const char* kExpectedListCommaOrEnd = "expected `,` or `]`";
 inline constexpr const char* kExpectedObjectCommaOrEnd = "expected `,` or `}`";

@@ -6,9 +6,6 @@ namespace quorvane::document {
 
 namespace {
 
-// The grammar has no shared text for a misspelt literal; it reads as the strict grammar's.
-constexpr const char* kExpectedIdent = "expected ident";
-
 const char* strict_message(JsonFault fault) {
   namespace e = json_error;
   switch (fault) {
@@ -23,7 +20,7 @@ const char* strict_message(JsonFault fault) {
     case JsonFault::ExpectedValue:
       return e::kExpectedValue;
     case JsonFault::ExpectedIdent:
-      return kExpectedIdent;
+      return e::kExpectedIdent;
     case JsonFault::ExpectedColon:
       return e::kExpectedColon;
     case JsonFault::ExpectedListCommaOrEnd:
