@@ -10,6 +10,7 @@
 #include "binding/args.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/records.h"
 #include "binding/gil.h"
 #include "db_engine/db_engine_object.h"
 #include "document/decoder.h"
@@ -23,15 +24,6 @@ using document::DecodeFailure;
 using document::Parser;
 
 // `ids`: any sequence of str but a str itself, converted whole before anything is read.
-bool extract_ids(PyObject* obj, std::vector<std::string>& ids) {
-  return py::for_each_sequence_item(obj, "ids", [&](PyObject* item) {
-    std::string_view id;
-    if (!py::extract_str_item(item, id)) return false;
-    ids.emplace_back(id);
-    return true;
-  });
-}
-
 template <class T>
 bool raise_if_failed(const Result<T>& result) {
   if (result) return false;
@@ -77,7 +69,7 @@ PyObject* db_engine_get_many(PyObject* self, PyObject* const* args, Py_ssize_t n
     py::SharedBorrow borrow(as_engine(self)->borrow);
     if (!borrow.ok()) return nullptr;
     std::vector<std::string> ids;
-    if (!extract_ids(argv[0], ids)) return nullptr;
+    if (!py::extract_ids(argv[0], "ids", ids)) return nullptr;
 
     store::Store& db = as_engine(self)->engine.db();
     auto found = py::without_gil([&] { return store::read_documents(db, std::move(ids)); });

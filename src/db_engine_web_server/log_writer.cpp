@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "db_engine_web_server/activity_log_format.h"
+#include "document/string_escape.h"
 #include "db_engine_web_server/local_time.h"
 #include "util/buffered_writer.h"
 #include "util/file.h"
@@ -37,15 +38,15 @@ class LineWriter {
 
   // Writes one line as its pieces: the fixed texts and the three values.
   void write(std::string_view timestamp, std::string_view action, std::string_view id) {
-    escaped_id_.clear();
-    append_json_escaped(escaped_id_, id);
+    quoted_id_.clear();
+    document::append_json_string(quoted_id_, id);
     put("{\"timestamp\": \"");
     put(timestamp);
     put("\", \"action\": \"");
     put(action);
-    put("\", \"id\": \"");
-    put(escaped_id_);
-    put("\"}\n");
+    put("\", \"id\": ");
+    put(quoted_id_);
+    put("}\n");
   }
 
   void finish() { check(file_.flush()); }
@@ -62,7 +63,7 @@ class LineWriter {
 
   BufferedFileWriter& file_;
   const std::string& path_;
-  std::string escaped_id_;
+  std::string quoted_id_;
 };
 
 }  // namespace

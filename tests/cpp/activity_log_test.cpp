@@ -10,6 +10,7 @@
 #include "db_engine_web_server/activity_log_format.h"
 #include "db_engine_web_server/local_time.h"
 #include "db_engine_web_server/log_writer.h"
+#include "document/string_escape.h"
 #include "test_support.h"
 #include "util/buffered_writer.h"
 #include "util/file.h"
@@ -97,8 +98,8 @@ TEST(JsonEscape, EscapesOnlyQuotesBackslashesAndControls) {
   };
   for (const auto& [text, expected] : cases) {
     std::string out = "x";
-    append_json_escaped(out, text);
-    EXPECT_EQ(out, "x" + expected);
+    document::append_json_string(out, text);
+    EXPECT_EQ(out, "x\"" + expected + "\"");
   }
 }
 
