@@ -26,17 +26,6 @@ struct WorkerEnd {
   }
 };
 
-store::OpKind op_kind(WriteOp::Kind kind) {
-  switch (kind) {
-    case WriteOp::Kind::Insert:
-      return store::OpKind::Insert;
-    case WriteOp::Kind::Delete:
-      return store::OpKind::Delete;
-    default:
-      return store::OpKind::Upsert;
-  }
-}
-
 }  // namespace
 
 void write_worker(channel::Receiver<WriteOp> queue, std::shared_ptr<std::atomic<bool>> worker_alive,
@@ -60,7 +49,7 @@ void write_worker(channel::Receiver<WriteOp> queue, std::shared_ptr<std::atomic<
       for (WriteOp& op : batch) {
         if (!txn.still_open()) break;
         if (op.kind == WriteOp::Kind::Shutdown) continue;
-        (void)applier.apply(txn, op_kind(op.kind), op.id, &op.doc);
+        (void)applier.apply(txn, store::op_kind_of(op.kind), op.id, &op.doc);
       }
     });
     if (shutdown) return;

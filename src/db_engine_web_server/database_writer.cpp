@@ -35,17 +35,6 @@ struct DatabaseWriterState {
   }
 };
 
-store::OpKind op_kind(WriteOp::Kind kind) {
-  switch (kind) {
-    case WriteOp::Kind::Insert:
-      return store::OpKind::Insert;
-    case WriteOp::Kind::Delete:
-      return store::OpKind::Delete;
-    default:
-      return store::OpKind::Upsert;
-  }
-}
-
 }  // namespace
 
 size_t batch_bytes(const WriteOp& op) {
@@ -104,7 +93,8 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
             } else if (op.is_framed()) {
               // Once the store has rolled the transaction back by itself, nothing more is
               // applied; the commit then fails and nothing of the batch counts as committed.
-              if (txn.still_open()) (void)applier.apply(txn, op_kind(op.kind), op.id, &op.doc);
+              if (txn.still_open())
+                (void)applier.apply(txn, store::op_kind_of(op.kind), op.id, &op.doc);
               ++applied;
             }
           }

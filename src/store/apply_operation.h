@@ -23,6 +23,15 @@ namespace quorvane::store {
 
 enum class OpKind { Insert, Delete, Upsert };
 
+// The kind of a queue entry whose own kind is Insert, Delete or Upsert (both classes' write
+// operations name them alike).
+template <class Kind>
+OpKind op_kind_of(Kind kind) {
+  if (kind == Kind::Insert) return OpKind::Insert;
+  if (kind == Kind::Delete) return OpKind::Delete;
+  return OpKind::Upsert;
+}
+
 // What a writer keeps for applying operations: the parser state the index walk reuses.
 class OperationApplier {
  public:
