@@ -30,6 +30,7 @@ class QuorvaneEngine:
         insert = self.db.insert
         for i, d in records:
             insert(i, d)
+        del insert  # the bound method holds the instance, and the instance holds the file lock
         self._settle()
 
     def get(self, id_):
