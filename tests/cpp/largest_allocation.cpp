@@ -22,14 +22,25 @@ void* allocate(size_t size) {
   throw std::bad_alloc();
 }
 
+void* allocate_or_null(size_t size) noexcept {
+  note(size);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
 }  // namespace
 
+// Every form that pairs with the plain delete is replaced, so that what one side allocates the
+// other frees with free(), also where a sanitizer's runtime brings operators of its own.
 void* operator new(size_t size) { return allocate(size); }
 void* operator new[](size_t size) { return allocate(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return allocate_or_null(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return allocate_or_null(size); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace quorvane::testing {
 
