@@ -20,3 +20,8 @@ meson test -C build-test --print-errorlogs
 # Run from outside the source tree so that the installed module is the one imported.
 cd /tmp
 "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python"
+
+# The same tests under the sanitizers: every C++ test and the pytest suite with
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threads' tests with ThreadSanitizer.
+cd "$root"
+bash scripts/sanitize.sh asan python tsan

@@ -221,8 +221,12 @@ TEST(BackupWorker, RunsDetachedWithItsOwnShareOfTheStore) {
   {
     CapturedOutput captured(dir);
     ASSERT_TRUE(spawn_backup_worker(dir.file("backup.db"), live));
-    // The worker releases its share once its backup database is closed.
-    ASSERT_TRUE(testing::wait_until([&] { return live.use_count() == 1; }));
+    // The worker releases its share once its backup database is closed, then prints its
+    // last line.
+    ASSERT_TRUE(testing::wait_until([&] {
+      return live.use_count() == 1 &&
+             testing::read_file(dir.file("captured.out")).find("successful") != std::string::npos;
+    }));
     EXPECT_EQ(captured.take().first,
               "Starting logical database backup in background...\n"
               "Database backup is successful to " +
