@@ -48,7 +48,8 @@ def test_one_line_per_logged_id(db_path):
         assert line == '{"timestamp": "%s", "action": "%s", "id": %s}' % (
             entry["timestamp"], entry["action"], json.dumps(entry["id"], ensure_ascii=False))
     # Non-ASCII is written as its own UTF-8, without escapes.
-    assert "caf\u00e9 \u65e5\u672c \U0001f600" in lines[AWKWARD_IDS.index("caf\u00e9 \u65e5\u672c \U0001f600")]
+    non_ascii = "caf\u00e9 \u65e5\u672c \U0001f600"
+    assert non_ascii in lines[AWKWARD_IDS.index(non_ascii)]
 
 
 def test_a_bulk_insert_is_one_entry_with_one_timestamp(db_path):

@@ -252,3 +252,16 @@ def test_a_bulk_insert_sends_without_the_gil(server):
     assert during > 0
     server.close_engine()
     assert len(server.scan_prefix("m")) == len(records)
+
+
+def test_method_signatures():
+    signatures = {
+        "insert": "($self, id, payload)", "upsert": "($self, id, payload)",
+        "delete": "($self, id)", "insert_json": "($self, id, json_payload)",
+        "insert_many": "($self, records)", "insert_many_json": "($self, records)",
+        "get": "($self, id)", "get_many": "($self, ids)", "scan_prefix": "($self, prefix)",
+        "filter_by_metadata": "($self, index_key, index_value, limit, offset)",
+        "trigger_backup": "($self, target_path)",
+    }
+    for name, signature in signatures.items():
+        assert getattr(DBEngineWebServer, name).__text_signature__ == signature, name
