@@ -28,6 +28,25 @@ def main() -> None:
         print("city is London    ", [id_ for id_, _ in db.filter_by_metadata("city", "London")])
         print("tags.0 is math    ", [id_ for id_, _ in db.filter_by_metadata("tags.0", "math")])
         print("closed")
+        del db  # releases the file's lock
+
+        # DBEngineWebServer: every write goes through a write-ahead log first; bulk inserts
+        # are best effort and hand back the records they refuse.
+        with quorvane.DBEngineWebServer(path, enable_logging=True) as server:
+            refused = server.insert_many([
+                ("user:6", {"name": "Edsger", "city": "London"}),
+                ("user:7", {"name": "bad", "photo": b"\x89PNG"}),  # bytes are not JSON
+                ("user:8", {"name": "Barbara", "city": "London"}),
+            ])
+            print("refused           ", [(id_, message) for id_, _, message in refused])
+        # Leaving the with-block waits until everything queued is committed.
+        london = [id_ for id_, _ in server.filter_by_metadata("city", "London", None, None)]
+        print("city is London    ", london)
+        print("two per page      ",
+              [[id_ for id_, _ in server.filter_by_metadata("city", "London", 2, offset)]
+               for offset in range(0, len(london), 2)])
+        with open(path + ".jsonl", encoding="utf-8") as log:
+            print("activity log      ", len(log.readlines()), "lines")
 
 
 if __name__ == "__main__":

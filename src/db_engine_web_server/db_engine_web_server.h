@@ -62,6 +62,9 @@ class DBEngineWebServer {
   bool enable_logging() const { return enable_logging_; }
   // Blocking send on the write queue; false once the WAL writer has gone.
   bool send(WriteOp op) { return write_queue_.send(std::move(op)); }
+  // One more sending end of the write queue, for a caller that sends without the GIL and so
+  // without touching the instance. Releasing it never disconnects the queue.
+  channel::Sender<WriteOp> write_sender() const { return write_queue_; }
   // Offers an activity log entry without blocking; it is lost when the queue is full, the log
   // writer has gone or logging is off.
   void offer_log(LogOp op) {

@@ -24,7 +24,25 @@ inline DBEngineWebServerObject* as_server(PyObject* self) {
 PyObject* db_engine_web_server_type();
 
 // The method table is in db_engine_web_server_type.cpp, beside the members that construct,
-// shut down and report on the instance; further method bodies are declared here and defined
-// one file per concern (writes, reads, backups).
+// shut down and report on the instance; the other method bodies are defined one file per
+// concern (writes, reads, backups).
+PyObject* server_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* server_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* server_delete(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* server_insert_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+PyObject* server_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+PyObject* server_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames);
+PyObject* server_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* server_get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames);
+PyObject* server_scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+PyObject* server_filter_by_metadata(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames);
+PyObject* server_trigger_backup(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames);
 
 }  // namespace quorvane::web_server

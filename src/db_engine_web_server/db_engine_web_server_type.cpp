@@ -1,5 +1,6 @@
 // The DBEngineWebServer class: construction, release, the method table, and the members that
-// shut it down and report on it (close_engine, __enter__, __exit__, queue_size).
+// shut it down and report on it (close_engine, __enter__, __exit__, queue_size). The writes,
+// the reads and trigger_backup have files of their own.
 #include <new>
 #include <optional>
 #include <string>
@@ -101,6 +102,21 @@ constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 // In the order of the class's method table.
 PyMethodDef server_methods[] = {
     {"close_engine", server_close_engine, METH_NOARGS, "close_engine($self)\n--\n\n"},
+    {"insert", FASTCALL(server_insert), kFastCall, "insert($self, id, payload)\n--\n\n"},
+    {"insert_json", FASTCALL(server_insert_json), kFastCall,
+     "insert_json($self, id, json_payload)\n--\n\n"},
+    {"insert_many", FASTCALL(server_insert_many), kFastCall, "insert_many($self, records)\n--\n\n"},
+    {"insert_many_json", FASTCALL(server_insert_many_json), kFastCall,
+     "insert_many_json($self, records)\n--\n\n"},
+    {"get", FASTCALL(server_get), kFastCall, "get($self, id)\n--\n\n"},
+    {"get_many", FASTCALL(server_get_many), kFastCall, "get_many($self, ids)\n--\n\n"},
+    {"delete", FASTCALL(server_delete), kFastCall, "delete($self, id)\n--\n\n"},
+    {"scan_prefix", FASTCALL(server_scan_prefix), kFastCall, "scan_prefix($self, prefix)\n--\n\n"},
+    {"upsert", FASTCALL(server_upsert), kFastCall, "upsert($self, id, payload)\n--\n\n"},
+    {"filter_by_metadata", FASTCALL(server_filter_by_metadata), kFastCall,
+     "filter_by_metadata($self, index_key, index_value, limit, offset)\n--\n\n"},
+    {"trigger_backup", FASTCALL(server_trigger_backup), kFastCall,
+     "trigger_backup($self, target_path)\n--\n\n"},
     {"__enter__", server_enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
     {"__exit__", FASTCALL(server_exit), kFastCall,
      "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\n"},

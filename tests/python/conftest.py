@@ -20,36 +20,54 @@ STORE_TABLES = (
 )
 
 
-@pytest.fixture
-def stored_engine(db_path):
+def write_store_file(db_path, documents=None, index=()):
     """Writes a store file directly (documents: {id: raw JSON text or bytes}; index: (key, id)
-    pairs) and opens a DBEngine on it; every engine made is closed at the end."""
-    import sqlite3
+    pairs)."""
+    con = sqlite3.connect(db_path)
+    for statement in STORE_TABLES:
+        con.execute(statement)
+    for doc_id, doc in (documents or {}).items():
+        raw = doc if isinstance(doc, bytes) else doc.encode("utf-8")
+        con.execute("INSERT OR REPLACE INTO documents VALUES (?, ?)", (doc_id, raw))
+    con.executemany("INSERT OR IGNORE INTO metadata_index VALUES (?, ?)", list(index))
+    con.commit()
+    con.close()
 
+
+def _stored(db_path, class_name):
     import quorvane
 
-    engines = []
+    opened = []
 
     def make(documents=None, index=()):
-        con = sqlite3.connect(db_path)
-        for statement in STORE_TABLES:
-            con.execute(statement)
-        for doc_id, doc in (documents or {}).items():
-            raw = doc if isinstance(doc, bytes) else doc.encode("utf-8")
-            con.execute("INSERT OR REPLACE INTO documents VALUES (?, ?)", (doc_id, raw))
-        con.executemany("INSERT OR IGNORE INTO metadata_index VALUES (?, ?)", list(index))
-        con.commit()
-        con.close()
-        engine = quorvane.DBEngine(db_path)
-        engines.append(engine)
-        return engine
+        write_store_file(db_path, documents, index)
+        instance = getattr(quorvane, class_name)(db_path)
+        opened.append(instance)
+        return instance
 
+    return make, opened
+
+
+@pytest.fixture
+def stored_engine(db_path):
+    """Writes a store file directly (see write_store_file) and opens a DBEngine on it; every
+    engine made is closed at the end."""
+    make, engines = _stored(db_path, "DBEngine")
     yield make
     for engine in engines:
         try:
             engine.close_engine()
         except RuntimeError:
             pass
+
+
+@pytest.fixture
+def stored_server(db_path):
+    """The same with a DBEngineWebServer."""
+    make, servers = _stored(db_path, "DBEngineWebServer")
+    yield make
+    for server in servers:
+        server.close_engine()
 
 
 @pytest.fixture
@@ -65,3 +83,19 @@ def read_documents(db_path):
             return dict(conn.execute("SELECT id, doc FROM documents"))
 
     return read
+
+
+@pytest.fixture
+def wait_until():
+    """wait_until(condition, timeout=20): polls until condition() is true; fails at the
+    deadline."""
+    import time
+
+    def wait(condition, timeout=20.0, what="the condition"):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > deadline:
+                pytest.fail(f"timed out waiting for {what}")
+            time.sleep(0.01)
+
+    return wait

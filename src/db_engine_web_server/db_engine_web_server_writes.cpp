@@ -1,0 +1,222 @@
+// DBEngineWebServer's write methods.
+//
+// insert, upsert, delete and insert_json are the bodies shared with DBEngine
+// (methods/single_writes.h); once their operation is queued they offer one activity log entry
+// without waiting.
+//
+// The bulk inserts are best effort: a record that cannot be encoded or validated (or is too
+// large for one store record) does not fail the call but is handed back, with its message,
+// in a list of (id, dict or JSON text, message) tuples, while the others are queued in their
+// order. insert_many encodes with the GIL held, then sends with it released (send_batch);
+// insert_many_json also validates without it (send_json_batch). Both send on a sending end of
+// their own, so nothing of the instance is touched while the GIL is released; the shared
+// borrow keeps close_engine out meanwhile. When every operation was queued, one log entry
+// lists the accepted ids (auto_log_batch).
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "binding/args.h"
+#include "binding/borrow.h"
+#include "binding/errors.h"
+#include "binding/gil.h"
+#include "binding/py_ref.h"
+#include "binding/records.h"
+#include "channel/channel.h"
+#include "db_engine_web_server/db_engine_web_server_methods.h"
+#include "db_engine_web_server/db_engine_web_server_object.h"
+#include "db_engine_web_server/log_op.h"
+#include "db_engine_web_server/write_op.h"
+#include "methods/single_writes.h"
+#include "methods/write_steps.h"
+
+namespace quorvane::web_server {
+
+namespace {
+
+constexpr methods::EncodeMessages kBulkEncodeMessages{{"Python dict parsing error {}", false},
+                                                      {"Serialization error {}", false}};
+constexpr methods::RefusalMessage kBulkValidationMessage{"Invalid JSON structure {}", false};
+constexpr const char* kInsertManySendFailed = "Write queue is full or closed. {}";
+constexpr const char* kInsertManyJsonSendFailed = "Write queue is full or closed {}";
+
+// Sends `ops` in order, each with a blocking send that waits while the queue is full, and
+// stops at the first send that fails (the queue's receiver has gone): that operation and the
+// later ones are dropped, the earlier ones stay queued. False when a send failed. Runs with the
+// GIL released; the sending end and the operations are released before it returns.
+bool send_batch(channel::Sender<WriteOp> queue, std::vector<WriteOp> ops) {
+  for (WriteOp& op : ops) {
+    if (!queue.send(std::move(op))) return false;
+  }
+  return true;
+}
+
+struct RefusedText {
+  std::string id;
+  DocBytes text;
+  std::string message;
+};
+
+struct JsonBatchOutcome {
+  bool sent = true;
+  std::vector<std::string> accepted_ids;  // kept only when they will be logged
+  std::vector<RefusedText> refused;
+};
+
+// Validates every record, then sends the accepted ones as send_batch does. Touches no Python
+// object: runs with the GIL released.
+JsonBatchOutcome send_json_batch(channel::Sender<WriteOp> queue,
+                                 std::vector<py::JsonRecord> records, bool keep_ids) {
+  JsonBatchOutcome outcome;
+  std::vector<WriteOp> prepared;
+  prepared.reserve(records.size());
+  if (keep_ids) outcome.accepted_ids.reserve(records.size());
+  for (py::JsonRecord& record : records) {
+    if (std::optional<std::string> refusal =
+            methods::check_json_payload(record.text.view(), record.id, kBulkValidationMessage)) {
+      outcome.refused.push_back(
+          RefusedText{std::move(record.id), std::move(record.text), std::move(*refusal)});
+      continue;
+    }
+    if (keep_ids) outcome.accepted_ids.push_back(record.id);
+    prepared.push_back(WriteOp::insert(std::move(record.id), std::move(record.text)));
+  }
+  outcome.sent = send_batch(std::move(queue), std::move(prepared));
+  return outcome;
+}
+
+// Offers one LogOp::Batch of the accepted ids when logging is on and there are any; lost when
+// the log queue is full or its writer has gone.
+void auto_log_batch(DBEngineWebServer& server, std::vector<std::string> accepted_ids) {
+  if (server.enable_logging() && !accepted_ids.empty()) {
+    server.offer_log(LogOp::batch(kInsertAction, std::move(accepted_ids)));
+  }
+}
+
+py::PyRef new_str(std::string_view text) {
+  return py::PyRef::steal(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+// The result of a bulk insert: None when nothing was refused, else a new list of
+// (id, value, message) tuples in record order; `value(refused)` gives each tuple's second item.
+template <class Refused, class Value>
+PyObject* refusals_or_none(std::vector<Refused>& refused, Value&& value) {
+  if (refused.empty()) Py_RETURN_NONE;
+  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(refused.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < refused.size(); ++i) {
+    py::PyRef id = new_str(refused[i].id);
+    if (!id) return nullptr;
+    py::PyRef second = value(refused[i]);
+    if (!second) return nullptr;
+    py::PyRef message = new_str(refused[i].message);
+    if (!message) return nullptr;
+    PyObject* tuple = PyTuple_Pack(3, id.get(), second.get(), message.get());
+    if (!tuple) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), tuple);
+  }
+  return list.release();
+}
+
+struct RefusedDict {
+  std::string id;
+  py::PyRef dict;  // the caller's own object
+  std::string message;
+};
+
+}  // namespace
+
+PyObject* server_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  return methods::insert<WebServerMethods>(self, args, nargs, kwnames);
+}
+
+PyObject* server_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  return methods::upsert<WebServerMethods>(self, args, nargs, kwnames);
+}
+
+PyObject* server_delete(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  return methods::remove<WebServerMethods>(self, args, nargs, kwnames);
+}
+
+PyObject* server_insert_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+  return methods::insert_json<WebServerMethods>(self, args, nargs, kwnames);
+}
+
+PyObject* server_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+  return py::guarded<PyObject*>([&]() -> PyObject* {
+    static const py::Signature sig{"insert_many", WebServerMethods::kName, {"records"}, 1};
+    PyObject* argv[1];
+    if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
+    py::SharedBorrow borrow(as_server(self)->borrow);
+    if (!borrow.ok()) return nullptr;
+    std::vector<py::DictRecord> records;
+    if (!py::extract_dict_records(argv[0], "records", records)) return nullptr;
+    DBEngineWebServer& server = as_server(self)->server;
+    if (!methods::worker_running(server.worker_alive())) return nullptr;
+
+    const bool keep_ids = server.enable_logging();
+    std::vector<WriteOp> prepared;
+    prepared.reserve(records.size());
+    std::vector<std::string> accepted_ids;
+    if (keep_ids) accepted_ids.reserve(records.size());
+    std::vector<RefusedDict> refused;
+    for (py::DictRecord& record : records) {
+      DocBytes doc;
+      if (std::optional<std::string> refusal =
+              methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessages, doc)) {
+        refused.push_back(
+            RefusedDict{std::move(record.id), std::move(record.dict), std::move(*refusal)});
+        continue;
+      }
+      if (keep_ids) accepted_ids.push_back(record.id);
+      prepared.push_back(WriteOp::insert(std::move(record.id), std::move(doc)));
+      record.dict = py::PyRef();
+    }
+    records.clear();
+
+    channel::Sender<WriteOp> queue = server.write_sender();
+    const bool sent =
+        py::without_gil([&] { return send_batch(std::move(queue), std::move(prepared)); });
+    if (!sent) {
+      methods::raise_send_failure(kInsertManySendFailed);
+      return nullptr;
+    }
+    auto_log_batch(server, std::move(accepted_ids));
+    return refusals_or_none(refused, [](RefusedDict& r) { return std::move(r.dict); });
+  });
+}
+
+PyObject* server_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+  return py::guarded<PyObject*>([&]() -> PyObject* {
+    static const py::Signature sig{"insert_many_json", WebServerMethods::kName, {"records"}, 1};
+    PyObject* argv[1];
+    if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
+    py::SharedBorrow borrow(as_server(self)->borrow);
+    if (!borrow.ok()) return nullptr;
+    std::vector<py::JsonRecord> records;
+    if (!py::extract_json_records(argv[0], "records", records)) return nullptr;
+    DBEngineWebServer& server = as_server(self)->server;
+    if (!methods::worker_running(server.worker_alive())) return nullptr;
+
+    const bool keep_ids = server.enable_logging();
+    channel::Sender<WriteOp> queue = server.write_sender();
+    JsonBatchOutcome outcome = py::without_gil(
+        [&] { return send_json_batch(std::move(queue), std::move(records), keep_ids); });
+    if (!outcome.sent) {
+      methods::raise_send_failure(kInsertManyJsonSendFailed);
+      return nullptr;
+    }
+    auto_log_batch(server, std::move(outcome.accepted_ids));
+    return refusals_or_none(outcome.refused, [](RefusedText& r) { return new_str(r.text.view()); });
+  });
+}
+
+}  // namespace quorvane::web_server

@@ -1,0 +1,52 @@
+#include "methods/write_steps.h"
+
+#include "binding/errors.h"
+#include "channel/channel.h"
+#include "document/encoder.h"
+#include "document/validator.h"
+#include "store/store.h"
+#include "util/format.h"
+
+namespace quorvane::methods {
+
+std::string RefusalMessage::format(std::string_view id, std::string_view text) const {
+  return names_id ? format_message(pattern, {id, text}) : format_message(pattern, {text});
+}
+
+bool worker_running(bool alive) {
+  if (alive) return true;
+  py::raise_runtime_error(kWorkerCrashedMessage);
+  return false;
+}
+
+std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
+                                          const EncodeMessages& messages, DocBytes& out) {
+  document::EncodeFailure failure;
+  if (!document::encode_document(dict, out, failure)) {
+    const RefusalMessage& message = failure.stage == document::EncodeFailure::Stage::Conversion
+                                        ? messages.conversion
+                                        : messages.encoding;
+    return message.format(id, failure.text);
+  }
+  return store::record_size_error(id, out.size());
+}
+
+std::optional<std::string> check_json_payload(std::string_view text, std::string_view id,
+                                              const RefusalMessage& message) {
+  if (std::optional<std::string> error = document::validate_json(text)) {
+    return message.format(id, *error);
+  }
+  return store::record_size_error(id, text.size());
+}
+
+bool accept_or_raise(const std::optional<std::string>& refusal) {
+  if (!refusal) return true;
+  py::raise_runtime_error(*refusal);
+  return false;
+}
+
+void raise_send_failure(const char* pattern) {
+  py::raise_runtime_error(format_message(pattern, {channel::kDisconnectedText}));
+}
+
+}  // namespace quorvane::methods
