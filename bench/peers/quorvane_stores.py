@@ -1,8 +1,9 @@
-"""quorvane's two classes. Writes are asynchronous: bulk_load and insert_each end with
-close_engine, which returns once everything queued is committed; the store is then reopened
-for the reads."""
+"""quorvane's two classes. Writes are asynchronous: bulk_load and insert_each end once the
+last document written is visible to a read, which happens when the batch holding it is
+committed (every commit is durable, and batches commit in queue order)."""
 
 import os
+import time
 
 import quorvane
 
@@ -15,23 +16,21 @@ class QuorvaneEngine:
         self.path = path
         self.db = getattr(quorvane, self.cls_name)(path)
 
-    def _settle(self):
-        # Durable and visible: close_engine waits for the writers; reopen for what follows.
-        self.db.close_engine()
-        del self.db
-        self.db = getattr(quorvane, self.cls_name)(self.path)
+    def _settle(self, last_id):
+        get = self.db.get
+        while get(last_id) is None:
+            time.sleep(0.0005)
 
     def bulk_load(self, records, chunk):
         for s in range(0, len(records), chunk):
             self.db.insert_many(records[s:s + chunk])
-        self._settle()
+        self._settle(records[-1][0])
 
     def insert_each(self, records):
         insert = self.db.insert
         for i, d in records:
             insert(i, d)
-        del insert  # the bound method holds the instance, and the instance holds the file lock
-        self._settle()
+        self._settle(records[-1][0])
 
     def get(self, id_):
         return self.db.get(id_)
