@@ -5,60 +5,88 @@
 
 namespace quorvane {
 
+namespace {
+
+// The shortest digit string that reads back as `value` (finite, not zero), and the decimal
+// exponent of its first digit: value is d1.d2...dn times 10^exponent.
+struct ShortestDigits {
+  bool negative;
+  char digits[20];
+  int count;
+  int exponent;
+};
+
+ShortestDigits shortest_digits(double value) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  // buf now holds "[-]d[.ddd]e(+|-)xx".
+  ShortestDigits d{};
+  const char* p = buf;
+  if (*p == '-') {
+    d.negative = true;
+    ++p;
+  }
+  while (p < r.ptr && *p != 'e') {
+    if (*p != '.') d.digits[d.count++] = *p;
+    ++p;
+  }
+  // p is at the 'e'; the exponent's sign is always written.
+  std::from_chars(p + 2, r.ptr, d.exponent);
+  if (p[1] == '-') d.exponent = -d.exponent;
+  return d;
+}
+
+// Plain decimal notation of the digits: "0.000ddd", "dd.ddd" or "ddd000"; an integral value
+// has no fraction.
+void append_plain_digits(std::string& out, const ShortestDigits& d) {
+  const auto n = static_cast<size_t>(d.count);
+  if (d.exponent < 0) {
+    out += "0.";
+    out.append(static_cast<size_t>(-d.exponent - 1), '0');
+    out.append(d.digits, n);
+  } else if (static_cast<size_t>(d.exponent) + 1 >= n) {
+    out.append(d.digits, n);
+    out.append(static_cast<size_t>(d.exponent) + 1 - n, '0');
+  } else {
+    const auto whole = static_cast<size_t>(d.exponent) + 1;
+    out.append(d.digits, whole);
+    out += '.';
+    out.append(d.digits + whole, n - whole);
+  }
+}
+
+}  // namespace
+
 void append_json_float(std::string& out, double value) {
   if (value == 0) {
     out += std::signbit(value) ? "-0.0" : "0.0";
     return;
   }
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  // buf now holds "[-]d[.ddd]e(+|-)xx": split it into sign, digits and exponent.
-  const char* p = buf;
-  if (*p == '-') {
-    out += '-';
-    ++p;
-  }
-  char digits[32];
-  int n = 0;
-  while (p < r.ptr && *p != 'e') {
-    if (*p != '.') digits[n++] = *p;
-    ++p;
-  }
-  // p is at the 'e'; the exponent's sign is always written.
-  int exponent = 0;
-  std::from_chars(p + 2, r.ptr, exponent);
-  if (p[1] == '-') exponent = -exponent;
-  if (exponent >= -5 && exponent <= 15) {
-    if (exponent < 0) {
-      out += "0.";
-      out.append(static_cast<size_t>(-exponent - 1), '0');
-      out.append(digits, static_cast<size_t>(n));
-    } else if (n <= exponent + 1) {
-      out.append(digits, static_cast<size_t>(n));
-      out.append(static_cast<size_t>(exponent + 1 - n), '0');
-      out += ".0";
-    } else {
-      out.append(digits, static_cast<size_t>(exponent + 1));
-      out += '.';
-      out.append(digits + exponent + 1, static_cast<size_t>(n - exponent - 1));
-    }
+  const ShortestDigits d = shortest_digits(value);
+  if (d.negative) out += '-';
+  if (d.exponent >= -5 && d.exponent <= 15) {
+    append_plain_digits(out, d);
+    if (d.exponent + 1 >= d.count) out += ".0";
     return;
   }
-  out += digits[0];
-  if (n > 1) {
+  out += d.digits[0];
+  if (d.count > 1) {
     out += '.';
-    out.append(digits + 1, static_cast<size_t>(n - 1));
+    out.append(d.digits + 1, static_cast<size_t>(d.count - 1));
   }
   out += 'e';
-  out += exponent < 0 ? '-' : '+';
-  out += std::to_string(exponent < 0 ? -exponent : exponent);
+  out += d.exponent < 0 ? '-' : '+';
+  out += std::to_string(d.exponent < 0 ? -d.exponent : d.exponent);
 }
 
 void append_plain_float(std::string& out, double value) {
-  // The longest shortest-fixed text of a finite double is under 330 characters.
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-  out.append(buf, static_cast<size_t>(r.ptr - buf));
+  if (value == 0) {
+    out += std::signbit(value) ? "-0" : "0";
+    return;
+  }
+  const ShortestDigits d = shortest_digits(value);
+  if (d.negative) out += '-';
+  append_plain_digits(out, d);
 }
 
 }  // namespace quorvane
