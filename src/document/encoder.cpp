@@ -138,6 +138,9 @@ class Encoder {
 
   bool exact_dict(PyObject* obj, int depth);
   bool mapping_value(PyObject* obj, int depth);
+  // Converts `count` members from two parallel lists, starting at `from`.
+  bool members_from_lists(PyObject* keys, PyObject* values, Py_ssize_t from, int depth,
+                          size_t first);
   bool dataclass_value(PyObject* obj, PyObject* fields, int depth);
 
   // Opens an array or object at `depth`, refusing the level past the bound.
@@ -153,6 +156,18 @@ class Encoder {
   // isinstance(obj, collections.abc.<name>); an error there counts as "no".
   bool is_abc_instance(PyObject* obj, PyRef& abc, const char* name);
 
+  // A dict whose members are being read straight from the dict. Its keys and values are to be
+  // read out once, as two lists: that matters only once Python code can run during the
+  // conversion (a mapping's keys(), a sequence's __getitem__...), which could change the dict.
+  // So before any such code runs, snapshot_live_dicts() takes the two lists of every dict still
+  // read straight, and each goes on from the lists at the member where it stands.
+  struct LiveDict {
+    PyObject* dict = nullptr;
+    Py_ssize_t taken = 0;  // members taken so far
+    PyRef keys, values;    // set once snapshotted
+  };
+  bool snapshot_live_dicts();
+
   bool fail(std::string text) {
     failure_ = std::move(text);
     return false;
@@ -161,6 +176,7 @@ class Encoder {
 
   std::string& out_;
   MemberStack members_;
+  std::vector<LiveDict*> live_dicts_;
   std::string failure_;
   PyRef collections_abc_;
   PyRef sequence_abc_;
@@ -192,6 +208,8 @@ bool Encoder::value(PyObject* obj, int depth) {
 
 // Every type the fast paths did not take, tested in the order of the conversion table.
 bool Encoder::general_value(PyObject* obj, int depth) {
+  // What follows may run Python code.
+  if (!snapshot_live_dicts()) return false;
   if (PyLong_Check(obj)) return int_value(obj);
   if (PyList_Check(obj) || PyTuple_Check(obj)) return sequence_by_index(obj, depth);
   if (PyDict_Check(obj)) return mapping_value(obj, depth);
@@ -391,17 +409,51 @@ bool Encoder::exact_dict(PyObject* obj, int depth) {
   if (!open('{', depth)) return false;
   const size_t start = out_.size() - 1;
   const size_t first = members_.size();
+  LiveDict live;
+  live.dict = obj;
+  live_dicts_.push_back(&live);
   Py_ssize_t pos = 0;
   PyObject* key = nullptr;
   PyObject* item = nullptr;
-  while (PyDict_Next(obj, &pos, &key, &item)) {
-    // Held while converted: Python code run by the conversion may change the dict.
+  bool ok = true;
+  while (ok && !live.keys && PyDict_Next(obj, &pos, &key, &item)) {
+    // Held while converted: the dict may lose it once Python code runs.
     PyRef held = PyRef::borrow(item);
-    if (!member_key(key, first)) return false;
-    if (!value(held.get(), depth + 1)) return false;
+    ++live.taken;
+    ok = member_key(key, first) && value(held.get(), depth + 1);
+    if (ok) close_member();
+  }
+  live_dicts_.pop_back();
+  if (ok && live.keys) ok = members_from_lists(live.keys.get(), live.values.get(), live.taken,
+                                               depth, first);
+  if (!ok) return false;
+  close_object(start, first);
+  return true;
+}
+
+bool Encoder::snapshot_live_dicts() {
+  for (LiveDict* live : live_dicts_) {
+    if (live->keys) continue;
+    live->keys = PyRef::steal(PyDict_Keys(live->dict));
+    if (!live->keys) return fail_with_pending();
+    live->values = PyRef::steal(PyDict_Values(live->dict));
+    if (!live->values) return fail_with_pending();
+  }
+  return true;
+}
+
+bool Encoder::members_from_lists(PyObject* keys, PyObject* values, Py_ssize_t from, int depth,
+                                 size_t first) {
+  const Py_ssize_t size = PyList_Size(keys);
+  for (Py_ssize_t i = from; i < size; ++i) {
+    PyRef key = PyRef::borrow(PyList_GetItem(keys, i));
+    if (!key) return fail_with_pending();
+    if (!member_key(key.get(), first)) return false;
+    PyRef item = PyRef::borrow(PyList_GetItem(values, i));
+    if (!item) return fail_with_pending();
+    if (!value(item.get(), depth + 1)) return false;
     close_member();
   }
-  close_object(start, first);
   return true;
 }
 
@@ -424,16 +476,7 @@ bool Encoder::mapping_value(PyObject* obj, int depth) {
   if (!keys) return fail_with_pending();
   PyRef values = PyRef::steal(PyMapping_Values(obj));
   if (!values) return fail_with_pending();
-  const Py_ssize_t size = PyList_Size(keys.get());
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    PyRef key = PyRef::borrow(PyList_GetItem(keys.get(), i));
-    if (!key) return fail_with_pending();
-    if (!member_key(key.get(), first)) return false;
-    PyRef item = PyRef::borrow(PyList_GetItem(values.get(), i));
-    if (!item) return fail_with_pending();
-    if (!value(item.get(), depth + 1)) return false;
-    close_member();
-  }
+  if (!members_from_lists(keys.get(), values.get(), 0, depth, first)) return false;
   close_object(start, first);
   return true;
 }

@@ -346,3 +346,32 @@ def test_float_text_round_trips_in_its_notation(values):
             assert power[0] in "+-" and power[1:] == str(abs(exponent))
             assert mantissa == digits[0] + ("." + digits[1:] if len(digits) > 1 else "")
         assert decimal.Decimal(mantissa).normalize().as_tuple().digits == tuple(map(int, digits))
+
+
+class Rewriting(Sequence):
+    """A one-item sequence whose len() rewrites the dicts that hold it."""
+
+    def __init__(self, *targets):
+        self.targets = targets
+
+    def __len__(self):
+        for target in self.targets:
+            target.clear()
+            target.update({f"k{i}": i for i in range(40)})
+        return 1
+
+    def __getitem__(self, i):
+        if i >= 1:
+            raise IndexError(i)
+        return "x"
+
+
+def test_dicts_are_read_as_they_were_when_their_conversion_began(db_path, read_documents):
+    # Keys and values are read out once: Python code run during the conversion of a value
+    # (here a sequence's len()) cannot change which members are stored, at any level.
+    inner = {"a": 1}
+    outer = {"first": 0, "inner": inner, "z": 9}
+    inner["seq"] = Rewriting(inner, outer)
+    inner["tail"] = True
+    [stored] = store_all(db_path, read_documents, [outer])
+    assert stored == b'{"first":0,"inner":{"a":1,"seq":["x"],"tail":true},"z":9}'
