@@ -26,11 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const quorvane::testing::ReferenceLog reference = quorvane::testing::read_reference_log(log);
   quorvane::BufferedFileReader reader(file.get(), 1 + size % 61);
+  uint64_t remaining = size;
   web_server::WalFrame frame;
   std::string error;
   size_t count = 0;
   for (;;) {
-    const web_server::WalRead outcome = web_server::read_wal_frame(reader, frame, error);
+    const web_server::WalRead outcome = web_server::read_wal_frame(reader, remaining, frame, error);
     if (outcome != web_server::WalRead::Frame) {
       fuzz_check(count == reference.frames.size(), "the frames end early");
       const ReferenceEnd expected = reference.end;

@@ -9,12 +9,14 @@
 //   IncompleteHeader  the input ended inside a header (1 to 8 bytes left);
 //   MissingData       the input ended inside the id or the payload;
 //   Error             the source failed; `error` holds its text.
-// The op byte is not checked here. Memory for the id and the payload is set aside only as
-// their bytes actually arrive, in steps of at most kWalReadStep, so a damaged header that
-// declares up to 4 GiB costs no more than the bytes the input really holds.
+// The op byte is not checked here. `remaining` is the number of bytes left in the input; it is
+// counted down as frames are read. A header that declares more bytes than remain is a frame cut
+// short (MissingData) at once: no memory is ever set aside beyond what the input holds, so a
+// damaged header declaring up to 4 GiB costs nothing.
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,8 +25,6 @@
 #include "util/result.h"
 
 namespace quorvane::web_server {
-
-inline constexpr size_t kWalReadStep = 1 << 20;
 
 struct WalFrame {
   uint8_t op = 0;
@@ -36,26 +36,29 @@ enum class WalRead { Frame, End, IncompleteHeader, MissingData, Error };
 
 namespace detail {
 
-// Reads exactly `length` bytes into `out`; false (with `outcome` set) when the input ends
-// first or the source fails.
+// Reads exactly `length` bytes (no more than `remaining`) into `out`, which keeps `padding`
+// spare bytes of capacity; false (with `outcome` set) when the input ends first or the source
+// fails.
 template <class Source>
-bool read_field(Source& source, uint32_t length, std::string& out, WalRead& outcome,
-                std::string& error) {
+bool read_field(Source& source, uint32_t length, uint64_t& remaining, size_t padding,
+                std::string& out, WalRead& outcome, std::string& error) {
   out.clear();
-  while (out.size() < length) {
-    const size_t step = std::min<size_t>(length - out.size(), kWalReadStep);
-    const size_t before = out.size();
-    out.resize(before + step);
-    Result<size_t> got = source.read(out.data() + before, step);
-    if (!got) {
-      error = got.error();
-      outcome = WalRead::Error;
-      return false;
-    }
-    if (got.value() < step) {
-      outcome = WalRead::MissingData;
-      return false;
-    }
+  if (length > remaining) {
+    outcome = WalRead::MissingData;
+    return false;
+  }
+  out.reserve(size_t{length} + padding);
+  out.resize(length);
+  Result<size_t> got = source.read(out.data(), length);
+  if (!got) {
+    error = got.error();
+    outcome = WalRead::Error;
+    return false;
+  }
+  remaining -= got.value();
+  if (got.value() < length) {
+    outcome = WalRead::MissingData;
+    return false;
   }
   return true;
 }
@@ -63,21 +66,25 @@ bool read_field(Source& source, uint32_t length, std::string& out, WalRead& outc
 }  // namespace detail
 
 template <class Source>
-WalRead read_wal_frame(Source& source, WalFrame& frame, std::string& error) {
+WalRead read_wal_frame(Source& source, uint64_t& remaining, WalFrame& frame, std::string& error) {
   char header_bytes[kWalHeaderSize];
   Result<size_t> got = source.read(header_bytes, kWalHeaderSize);
   if (!got) {
     error = got.error();
     return WalRead::Error;
   }
+  remaining -= std::min<uint64_t>(remaining, got.value());
   if (got.value() == 0) return WalRead::End;
   if (got.value() < kWalHeaderSize) return WalRead::IncompleteHeader;
   const WalHeader header = decode_wal_header(header_bytes);
 
   WalRead outcome = WalRead::Frame;
-  if (!detail::read_field(source, header.id_length, frame.id, outcome, error)) return outcome;
+  if (!detail::read_field(source, header.id_length, remaining, 0, frame.id, outcome, error)) {
+    return outcome;
+  }
   std::string payload;
-  if (!detail::read_field(source, header.payload_length, payload, outcome, error)) {
+  if (!detail::read_field(source, header.payload_length, remaining, kDocPadding, payload,
+                          outcome, error)) {
     return outcome;
   }
   frame.op = header.op;

@@ -79,10 +79,11 @@ Status recover_wal_on_startup(store::Store& db, const std::string& wal_path) {
 
   store::OperationApplier applier;
   BufferedFileReader reader(file->get());
+  uint64_t remaining = static_cast<uint64_t>(st.st_size);
   WalFrame frame;
   for (bool more = true; more;) {
     std::string error;
-    switch (read_wal_frame(reader, frame, error)) {
+    switch (read_wal_frame(reader, remaining, frame, error)) {
       case WalRead::Frame:
         replay_frame(txn.value(), applier, frame);
         // Once the store has rolled the transaction back by itself, nothing more is applied;

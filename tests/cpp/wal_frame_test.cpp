@@ -60,30 +60,32 @@ TEST(WalFrame, EncodesInsertsDeletesAndUpsertsAndNothingElse) {
 TEST(WalFrameReader, ReadsFramesBackInOrder) {
   const std::string log = kInsertA1 + kDeleteA1;
   StringSource source{log};
+  uint64_t remaining = log.size();
   WalFrame frame;
   std::string error;
-  ASSERT_EQ(read_wal_frame(source, frame, error), WalRead::Frame);
+  ASSERT_EQ(read_wal_frame(source, remaining, frame, error), WalRead::Frame);
   EXPECT_EQ(frame.op, kWalInsert);
   EXPECT_EQ(frame.id, "a1");
   EXPECT_EQ(frame.payload.view(), R"({"x":1})");
-  ASSERT_EQ(read_wal_frame(source, frame, error), WalRead::Frame);
+  ASSERT_EQ(read_wal_frame(source, remaining, frame, error), WalRead::Frame);
   EXPECT_EQ(frame.op, kWalDelete);
   EXPECT_EQ(frame.id, "a1");
   EXPECT_EQ(frame.payload.size(), 0u);
-  EXPECT_EQ(read_wal_frame(source, frame, error), WalRead::End);
+  EXPECT_EQ(read_wal_frame(source, remaining, frame, error), WalRead::End);
 }
 
 TEST(WalFrameReader, TellsApartWhereATruncatedLogEnds) {
   for (size_t cut = 0; cut < kInsertA1.size(); ++cut) {
     const std::string log = kDeleteA1 + kInsertA1.substr(0, cut);
     StringSource source{log};
+    uint64_t remaining = log.size();
     WalFrame frame;
     std::string error;
-    ASSERT_EQ(read_wal_frame(source, frame, error), WalRead::Frame);
+    ASSERT_EQ(read_wal_frame(source, remaining, frame, error), WalRead::Frame);
     const WalRead expected = cut == 0               ? WalRead::End
                              : cut < kWalHeaderSize ? WalRead::IncompleteHeader
                                                     : WalRead::MissingData;
-    EXPECT_EQ(read_wal_frame(source, frame, error), expected) << "cut at " << cut;
+    EXPECT_EQ(read_wal_frame(source, remaining, frame, error), expected) << "cut at " << cut;
   }
 }
 
@@ -94,9 +96,10 @@ TEST(WalFrameReader, DeclaredLengthsBeyondTheInputAreMissingData) {
                                     std::string("\x01\x01\0\0\0\xFF\xFF\xFF\xFF", 9)}) {
     const std::string log = header + "abc";
     StringSource source{log};
+    uint64_t remaining = log.size();
     WalFrame frame;
     std::string error;
-    EXPECT_EQ(read_wal_frame(source, frame, error), WalRead::MissingData);
+    EXPECT_EQ(read_wal_frame(source, remaining, frame, error), WalRead::MissingData);
   }
 }
 
@@ -104,9 +107,10 @@ TEST(WalFrameReader, ReportsAFailingSource) {
   struct FailingSource {
     Result<size_t> read(char*, size_t) { return Err{"Input/output error"}; }
   } source;
+  uint64_t remaining = 100;
   WalFrame frame;
   std::string error;
-  EXPECT_EQ(read_wal_frame(source, frame, error), WalRead::Error);
+  EXPECT_EQ(read_wal_frame(source, remaining, frame, error), WalRead::Error);
   EXPECT_EQ(error, "Input/output error");
 }
 
