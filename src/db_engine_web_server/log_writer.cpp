@@ -1,6 +1,7 @@
 #include "db_engine_web_server/log_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <stdexcept>
 #include <string_view>
@@ -71,11 +72,19 @@ class LineWriter {
 void log_writer(channel::Receiver<LogOp> queue, std::string path,
                 std::shared_ptr<std::atomic<bool>> worker_alive) {
   MarkEndedOnExit mark_ended(std::move(worker_alive));
-  // Appended to, never truncated; created with 0666 less the umask.
-  Result<UniqueFd> fd = open_file(path, O_WRONLY | O_APPEND | O_CREAT);
+  // Appended to, never truncated; created with 0666 less the umask. Opened without waiting and
+  // only kept when it is a regular file: a pipe in its place would block the open (or later
+  // writes) for ever, and close_engine with them.
+  Result<UniqueFd> fd = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
   if (!fd) {
     throw std::runtime_error(
         format_message("cannot open the activity log {}: {}", {path, fd.error()}));
+  }
+  struct stat st {};
+  if (::fstat(fd->get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd->get(), F_SETFL, O_APPEND) != 0) {
+    throw std::runtime_error(format_message("cannot open the activity log {}: {}",
+                                            {path, "not a regular file"}));
   }
   BufferedFileWriter file(std::move(fd).value(), kActivityLogBuffer);
   LineWriter lines(file, path);

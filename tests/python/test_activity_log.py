@@ -99,8 +99,10 @@ def test_no_file_without_logging(db_path, kwargs):
     assert not os.path.exists(db_path + ".jsonl")
 
 
-def test_an_activity_log_that_cannot_be_opened_stops_the_writes(db_path, wait_until):
-    os.mkdir(db_path + ".jsonl")
+@pytest.mark.parametrize("make", [os.mkdir, os.mkfifo], ids=["directory", "pipe"])
+def test_an_activity_log_that_cannot_be_opened_stops_the_writes(db_path, wait_until, make):
+    # A pipe without a reader would block the log writer's open, and close_engine with it.
+    make(db_path + ".jsonl")
     db = DBEngineWebServer(db_path, enable_logging=True)
 
     def refused():
