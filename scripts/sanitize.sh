@@ -48,9 +48,12 @@ for step in "${steps[@]}"; do
       echo "== pytest under AddressSanitizer and UndefinedBehaviorSanitizer"
       build_asan
       runtime=$(realpath "$(g++ -print-file-name=libasan.so)")
+      # The C++ runtime is preloaded as well: the interpreter does not link it, and the
+      # sanitizer's exception interceptor must find it when it starts, before our module loads.
+      cxx_runtime=$(realpath "$(g++ -print-file-name=libstdc++.so)")
       # Run from the build directory, so that its module is the one imported.
       (cd build-asan/src &&
-        LD_PRELOAD="$runtime" PYTHONMALLOC=malloc \
+        LD_PRELOAD="$runtime $cxx_runtime" PYTHONMALLOC=malloc \
           /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/python")
       ;;
     tsan)

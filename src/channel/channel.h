@@ -9,9 +9,14 @@
 //    queue is drained: recv() / recv_timeout() / try_recv() then report Disconnected.
 //  - releasing the Receiver drops every queued value and wakes blocked senders, which fail.
 //  - len() is the number of queued values.
+//  - a Receiver may count the values it holds (count_held_in): each value taken is added to
+//    the counter in the same step, under the channel's lock, that removes it from the queue,
+//    and the consumer subtracts it with done() once it has passed the value on. So a reader
+//    that adds len() and then the counter never misses a value on its way out of the queue.
 // Values leave in the order in which their sends completed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -132,6 +137,7 @@ class Receiver {
     if (this != &other) {
       release();
       state_ = std::move(other.state_);
+      held_ = std::move(other.held_);
     }
     return *this;
   }
@@ -140,6 +146,16 @@ class Receiver {
   ~Receiver() { release(); }
 
   explicit operator bool() const { return state_ != nullptr; }
+
+  // From now on every value taken is added to `*held` as it leaves the queue.
+  void count_held_in(std::shared_ptr<std::atomic<size_t>> held) {
+    std::lock_guard lock(state_->mutex);
+    held_ = std::move(held);
+  }
+  // The consumer has passed on (or dropped) `n` of the values it took.
+  void done(size_t n) {
+    if (held_ && n != 0) held_->fetch_sub(n, std::memory_order_acq_rel);
+  }
 
   // Waits without a time limit. Returns nullopt once disconnected.
   std::optional<T> recv() {
@@ -199,6 +215,7 @@ class Receiver {
       ++taken;
       if (stop_after(out.back())) break;
     }
+    if (held_ && taken != 0) held_->fetch_add(taken, std::memory_order_acq_rel);
     const bool wake = taken > 0 && state_->waiting_senders > 0;
     lock.unlock();
     if (wake) state_->not_full.notify_all();
@@ -228,6 +245,7 @@ class Receiver {
   T pop(std::unique_lock<std::mutex>& lock) {
     T value = std::move(state_->queue.front());
     state_->queue.pop_front();
+    if (held_) held_->fetch_add(1, std::memory_order_acq_rel);
     const bool wake = state_->waiting_senders > 0;
     lock.unlock();
     if (wake) state_->not_full.notify_one();
@@ -248,6 +266,7 @@ class Receiver {
   }
 
   std::shared_ptr<detail::State<T>> state_;
+  std::shared_ptr<std::atomic<size_t>> held_;
 };
 
 template <class T>

@@ -62,6 +62,8 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
                             std::move(in_flight),
                             std::move(db),
                             std::move(committed_count)};
+  // An operation counts in in_flight from the moment it leaves the apply queue.
+  state.apply_queue.count_held_in(state.in_flight);
   std::vector<WriteOp>& batch = state.batch;
   batch.reserve(kApplyMaxBatch);
   store::OperationApplier applier;
@@ -78,7 +80,6 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     if (status == channel::RecvStatus::Disconnected) return;
 
     const size_t count = batch.size();
-    state.in_flight->fetch_add(count, std::memory_order_acq_rel);
     const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
       return op.kind == WriteOp::Kind::Shutdown;
     });
@@ -109,7 +110,7 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     if (outcome == store::BatchOutcome::Committed && applied != 0) {
       state.committed_count->fetch_add(applied, std::memory_order_acq_rel);
     }
-    state.in_flight->fetch_sub(count, std::memory_order_acq_rel);
+    state.apply_queue.done(count);
     if (shutdown) return;
     batch.clear();
   }

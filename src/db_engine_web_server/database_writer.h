@@ -3,8 +3,10 @@
 //
 // Each cycle waits up to 10 ms for an operation, then takes what is already queued, up to
 // 10000 operations and until the ids and documents taken reach 2 MiB (the operation that
-// reaches it is in the batch; Backup and Shutdown weigh nothing). Then, in this order:
-//  - `in_flight` grows by the batch's size; the shutdown mark is taken;
+// reaches it is in the batch; Backup and Shutdown weigh nothing). Every operation counts in
+// `in_flight` from the moment it leaves the apply queue (the queue adds it under its lock, so
+// that queue_size never misses it between the two). Then, in this order:
+//  - the shutdown mark is taken;
 //  - the batch is applied in one write transaction (inserts, deletes and upserts through the
 //    store's OperationApplier; the last Backup of the batch names the backup to start) and
 //    committed; a transaction that cannot be begun, or tables that cannot be opened, apply

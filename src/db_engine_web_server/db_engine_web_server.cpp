@@ -46,6 +46,7 @@ DBEngineWebServer::~DBEngineWebServer() {
   log_queue_.reset();
   log_writer_handle_.reset();
   in_flight_.reset();
+  wal_batch_.reset();
 }
 
 Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
@@ -67,6 +68,8 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   server.write_queue_ = std::move(write.sender);
   server.worker_alive_ = std::make_shared<std::atomic<bool>>(true);
   server.in_flight_ = std::make_shared<std::atomic<size_t>>(0);
+  server.wal_batch_ = std::make_shared<std::atomic<size_t>>(0);
+  write.receiver.count_held_in(server.wal_batch_);
   auto committed_count = std::make_shared<std::atomic<size_t>>(0);
 
   server.wal_writer_handle_ =
@@ -121,7 +124,12 @@ void DBEngineWebServer::close_engine() {
 }
 
 size_t DBEngineWebServer::queue_size() const {
-  return write_queue_.len() + apply_queue_.len() + in_flight_->load(std::memory_order_acquire);
+  // Read in the order in which an operation passes the stages: each counts it before the one
+  // it leaves stops counting it, so an operation on its way is never missed.
+  size_t total = write_queue_.len();
+  total += wal_batch_->load(std::memory_order_acquire);
+  total += apply_queue_.len();
+  return total + in_flight_->load(std::memory_order_acquire);
 }
 
 }  // namespace quorvane::web_server

@@ -9,7 +9,7 @@
 // backup scheduler holds another, the WAL writer then forwards what is queued and ends), the
 // apply queue's second sending end (the database writer then applies what is forwarded and
 // ends), the join handles (running threads are left on their own), the alive flag, the log
-// queue (the log writer writes what is queued and ends), the log writer's handle, in_flight.
+// queue (the log writer writes what is queued and ends), the log writer's handle, the counters.
 #pragma once
 
 #include <atomic>
@@ -54,8 +54,8 @@ class DBEngineWebServer {
   // call does nothing. The store stays open until the instance is released.
   void close_engine();
 
-  // Operations waiting in the write queue and the apply queue plus those the database writer
-  // holds in its batch.
+  // Operations waiting in the write queue and the apply queue plus those the WAL writer and
+  // the database writer hold in their batches: 0 only once every write sent has been handled.
   size_t queue_size() const;
 
   bool worker_alive() const { return worker_alive_->load(std::memory_order_acquire); }
@@ -85,6 +85,8 @@ class DBEngineWebServer {
   std::optional<channel::Sender<LogOp>> log_queue_;
   std::optional<JoinHandle> log_writer_handle_;
   std::shared_ptr<std::atomic<size_t>> in_flight_;
+  // The operations of the WAL writer's batch in hand, taken but not yet forwarded.
+  std::shared_ptr<std::atomic<size_t>> wal_batch_;
   bool enable_logging_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "channel/batch.h"
@@ -22,10 +23,12 @@ struct WalWriterState {
   channel::Receiver<WriteOp> write_queue;
   channel::Sender<WriteOp> apply_queue;
   bool shutdown_forwarded = false;
+  size_t held = 0;  // operations of the batch in hand, not yet passed on
 
   ~WalWriterState() {
     log.reset();
     worker_alive->store(false, std::memory_order_release);
+    write_queue.done(held);
     write_queue = channel::Receiver<WriteOp>();
     if (!shutdown_forwarded) (void)apply_queue.send(WriteOp::shutdown());
     apply_queue = channel::Sender<WriteOp>();
@@ -70,6 +73,7 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
     }
 
     // Frame the batch, keeping (in order) the operations that are forwarded.
+    state.held = batch.size();
     size_t frame_count = 0;
     size_t kept = 0;
     for (size_t i = 0; i < batch.size(); ++i) {
@@ -91,6 +95,8 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
       if (!state.apply_queue.send(std::move(op))) return;
       if (shutdown) state.shutdown_forwarded = true;
     }
+    // Only now, with every operation on the apply queue, does the batch stop counting as held.
+    state.write_queue.done(std::exchange(state.held, 0));
     batch.clear();
     if (state.shutdown_forwarded) return;
   }

@@ -7,7 +7,9 @@
 //    truncated on open, not in append mode), behind a 128 KiB buffer.
 //  - A batch is what is already queued, up to 5000 operations, ending early after a
 //    WriteOp::Shutdown. Its frames are written out once (no sync), then every operation is
-//    forwarded with a blocking send.
+//    forwarded with a blocking send. When the write queue's receiving end counts what it
+//    holds (channel::Receiver::count_held_in), the batch counts there from the moment it
+//    leaves the queue until every operation of it is on the apply queue (or dropped).
 //  - Emptying: when the write queue has been idle for 5 ms and the frames written since the
 //    log was last emptied equal `committed_count` (which the database writer raises after each
 //    commit), the log is truncated to 0, writing goes back to offset 0, and `committed_count`

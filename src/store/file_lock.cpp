@@ -11,6 +11,7 @@
 #include <set>
 #include <utility>
 
+#include "util/file.h"
 #include "util/no_destructor.h"
 
 namespace quorvane::store {
@@ -43,6 +44,7 @@ FileLock::~FileLock() {
 }
 
 Result<FileLock> FileLock::acquire(const std::string& path) {
+  if (has_nul_byte(path)) return Err{kNulInPathText};
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
   struct stat st {};

@@ -16,6 +16,10 @@ void UniqueFd::reset() {
 }
 
 Result<UniqueFd> open_file(const std::string& path, int flags, int* errno_out) {
+  if (has_nul_byte(path)) {
+    if (errno_out) *errno_out = EINVAL;
+    return Err{kNulInPathText};
+  }
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) {
     const int err = errno;

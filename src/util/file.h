@@ -40,8 +40,14 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// The refusal of a path that holds U+0000: the system would read it only up to that byte,
+// and so open another file than the one named.
+inline constexpr const char* kNulInPathText = "file name contained an unexpected NUL byte";
+inline bool has_nul_byte(const std::string& path) { return path.find('\0') != std::string::npos; }
+
 // open(2) with O_CLOEXEC added and mode 0666 for a created file. The error is the system's
-// text; `errno_out`, when given, receives the errno value of a failure.
+// text, or kNulInPathText (errno EINVAL); `errno_out`, when given, receives the errno value of
+// a failure.
 Result<UniqueFd> open_file(const std::string& path, int flags, int* errno_out = nullptr);
 
 // Writes all of `bytes` at the file's current position (retrying short writes and EINTR).

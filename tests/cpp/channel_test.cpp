@@ -121,6 +121,53 @@ TEST(Channel, TryRecvManyStopsAtLimitOrEmpty) {
 
 // Many producers through a small queue: every value arrives once, each producer's values in
 // the order it sent them, and the receiver sees the disconnection at the end.
+TEST(Channel, ValuesTakenCountAsHeldUntilDone) {
+  auto [tx, rx] = bounded<int>(8);
+  auto held = std::make_shared<std::atomic<size_t>>(0);
+  rx.count_held_in(held);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(tx.send(i));
+  RecvStatus status;
+  ASSERT_TRUE(rx.recv_timeout(1ms, status));
+  EXPECT_EQ(tx.len() + held->load(), 5u);
+  std::vector<int> out;
+  EXPECT_EQ(rx.try_recv_many(out, 3), 3u);
+  EXPECT_EQ(tx.len(), 1u);
+  EXPECT_EQ(held->load(), 4u);
+  rx.done(4);
+  EXPECT_EQ(held->load(), 0u);
+}
+
+// A reader that adds len() and then the held count, while values move from the queue to the
+// consumer and on, never sees 0 while a value has not been passed on.
+TEST(Channel, LengthThenHeldNeverMissesAValueOnItsWay) {
+  auto [tx, rx] = bounded<int>(1000);
+  auto held = std::make_shared<std::atomic<size_t>>(0);
+  rx.count_held_in(held);
+  std::atomic<int> passed_on{0};
+  constexpr int kValues = 20000;
+  std::thread consumer([&, rx = std::move(rx)]() mutable {
+    std::vector<int> batch;
+    while (passed_on.load() < kValues) {
+      batch.clear();
+      RecvStatus status;
+      if (auto first = rx.recv_timeout(1ms, status)) batch.push_back(*first);
+      rx.try_recv_many(batch, 64);
+      passed_on.fetch_add(static_cast<int>(batch.size()));
+      rx.done(batch.size());
+    }
+  });
+  int sent = 0;
+  int false_zeros = 0;
+  while (sent < kValues) {
+    for (int i = 0; i < 50 && sent < kValues; ++i) ASSERT_TRUE(tx.send(sent++));
+    while (tx.len() + held->load() != 0) {
+    }
+    if (passed_on.load() != sent) ++false_zeros;
+  }
+  consumer.join();
+  EXPECT_EQ(false_zeros, 0);
+}
+
 TEST(Channel, ManyProducersOneConsumer) {
   constexpr int kProducers = 8, kPerProducer = 20000;
   auto [tx, rx] = bounded<std::pair<int, int>>(16);

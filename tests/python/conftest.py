@@ -86,6 +86,49 @@ def read_documents(db_path):
 
 
 @pytest.fixture
+def read_index(db_path):
+    """Reads the metadata index at db_path as a set of (key, id), with the sqlite3 module.
+
+    Call it once the engine that wrote it is closed and no longer referenced.
+    """
+
+    def read():
+        gc.collect()
+        with contextlib.closing(sqlite3.connect(db_path)) as conn:
+            return set(conn.execute("SELECT key, id FROM metadata_index"))
+
+    return read
+
+
+def _index_keys(value, path):
+    if isinstance(value, dict):
+        items = value.items()
+    elif isinstance(value, list):
+        items = ((str(n), item) for n, item in enumerate(value))
+    elif value is None:
+        return set()
+    elif isinstance(value, bool):
+        return {f"{path}.{'true' if value else 'false'}"}
+    else:
+        return {f"{path}.{value}"}
+    keys = set()
+    for name, item in items:
+        keys |= _index_keys(item, f"{path}.{name}" if path else name)
+    return keys
+
+
+@pytest.fixture
+def index_of():
+    """index_of({id: document}): the (key, id) entries those documents give, for documents of
+    dicts, lists, strs, ints, bools and None."""
+
+    def entries(documents):
+        return {(key, doc_id) for doc_id, doc in documents.items() for key in _index_keys(doc, "")}
+
+    return entries
+
+
+@pytest.fixture
 def wait_until():
     """wait_until(condition, timeout=20): polls until condition() is true; fails at the
     deadline."""
