@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "store/file_lock.h"
+#include "store/index_changes.h"
 #include "store/sqlite_handle.h"
 #include "util/result.h"
 
@@ -40,13 +41,15 @@ std::optional<std::string> record_size_error(std::string_view id, size_t doc_siz
 struct WriterConnection {
   Connection connection;
   bool tables_open = false;
-  Statement insert_new;      // stores a document under an id not stored yet
-  Statement select_doc;      // the stored document of an id
-  Statement update_doc;      // replaces the document of a stored id
-  Statement delete_doc;      // removes an id, giving back its document
-  Statement put_doc;         // stores a document, replacing any
-  Statement index_add;       // adds one (key, id) pair
-  Statement index_remove;    // removes one (key, id) pair
+  Statement insert_new;         // stores a document under an id not stored yet
+  Statement select_doc;         // the stored document of an id
+  Statement update_doc;         // replaces the document of a stored id
+  Statement delete_doc;         // removes an id, giving back its document
+  Statement put_doc;            // stores a document, replacing any
+  Statement index_add;          // adds one (key, id) pair
+  Statement index_add_rows;     // adds kIndexRowsPerInsert pairs
+  Statement index_remove;       // removes one (key, id) pair
+  IndexChangeSet staged_index;  // the open transaction's index changes not written yet
 };
 
 // A read connection with its statements, prepared on first use.
