@@ -1,5 +1,8 @@
 #include "store/store.h"
 
+#include <functional>
+#include <thread>
+
 namespace quorvane::store {
 
 std::optional<std::string> record_size_error(std::string_view id, size_t doc_size) {
@@ -13,13 +16,40 @@ std::optional<std::string> record_size_error(std::string_view id, size_t doc_siz
   return message;
 }
 
+namespace {
+
+// Opens a read connection.
+Result<std::unique_ptr<ReaderConnection>> open_reader(const std::string& path) {
+  Result<Connection> connection = Connection::open(path);
+  if (!connection) return std::move(connection).take_error();
+  // Reads copy straight out of the mapped file where they can.
+  (void)connection->exec("PRAGMA mmap_size=268435456");
+  auto reader = std::make_unique<ReaderConnection>();
+  reader->connection = std::move(connection).value();
+  return reader;
+}
+
+// The slot a thread tries first: threads spread over the slots and keep theirs.
+size_t home_slot() {
+  const uint64_t h = std::hash<std::thread::id>{}(std::this_thread::get_id());
+  return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 59) % Store::kReaderSlots;
+}
+
+}  // namespace
+
 ReadLease::~ReadLease() {
-  if (connection_) store_->give_back(std::move(connection_));
+  if (slot_) {
+    slot_->leased.store(false, std::memory_order_release);
+  } else if (spare_) {
+    store_->give_back(std::move(spare_));
+  }
 }
 
 Store::~Store() {
-  // Members go in reverse order: the idle readers, the writer, and last the file lock.
-  idle_readers_.clear();
+  // Members go in reverse order: the spare readers, the slots' readers, the writer, and last
+  // the file lock.
+  spare_readers_.clear();
+  for (ReaderSlot& slot : reader_slots_) slot.connection.reset();
   writer_.reset();
 }
 
@@ -66,26 +96,39 @@ Status Store::ensure_tables() {
 }
 
 Result<ReadLease> Store::lease_reader() {
+  const size_t home = home_slot();
+  for (size_t i = 0; i < kReaderSlots; ++i) {
+    ReaderSlot& slot = reader_slots_[(home + i) % kReaderSlots];
+    if (slot.leased.load(std::memory_order_relaxed) ||
+        slot.leased.exchange(true, std::memory_order_acquire)) {
+      continue;
+    }
+    if (!slot.connection) {
+      Result<std::unique_ptr<ReaderConnection>> opened = open_reader(path_);
+      if (!opened) {
+        slot.leased.store(false, std::memory_order_release);
+        return std::move(opened).take_error();
+      }
+      slot.connection = std::move(opened).value();
+    }
+    return ReadLease(slot);
+  }
   {
-    std::lock_guard lock(pool_mutex_);
-    if (!idle_readers_.empty()) {
-      std::unique_ptr<ReaderConnection> connection = std::move(idle_readers_.back());
-      idle_readers_.pop_back();
+    std::lock_guard lock(spare_mutex_);
+    if (!spare_readers_.empty()) {
+      std::unique_ptr<ReaderConnection> connection = std::move(spare_readers_.back());
+      spare_readers_.pop_back();
       return ReadLease(*this, std::move(connection));
     }
   }
-  Result<Connection> connection = Connection::open(path_);
-  if (!connection) return std::move(connection).take_error();
-  // Reads copy straight out of the mapped file where they can.
-  (void)connection->exec("PRAGMA mmap_size=268435456");
-  auto reader = std::make_unique<ReaderConnection>();
-  reader->connection = std::move(connection).value();
-  return ReadLease(*this, std::move(reader));
+  Result<std::unique_ptr<ReaderConnection>> opened = open_reader(path_);
+  if (!opened) return std::move(opened).take_error();
+  return ReadLease(*this, std::move(opened).value());
 }
 
 void Store::give_back(std::unique_ptr<ReaderConnection> connection) {
-  std::lock_guard lock(pool_mutex_);
-  idle_readers_.push_back(std::move(connection));
+  std::lock_guard lock(spare_mutex_);
+  spare_readers_.push_back(std::move(connection));
 }
 
 }  // namespace quorvane::store
