@@ -35,6 +35,16 @@ size_t home_slot() {
   return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 59) % Store::kReaderSlots;
 }
 
+// Sets the header's user version to the value it has.
+Status rewrite_user_version(Connection& c) {
+  Result<Statement> read = Statement::prepare(c.get(), "PRAGMA user_version");
+  if (!read) return std::move(read).take_error();
+  if (read->step() != SQLITE_ROW) return Err{c.error_text()};
+  const int64_t version = sqlite3_column_int64(read->get(), 0);
+  read->reset();
+  return c.exec(("PRAGMA user_version=" + std::to_string(version)).c_str());
+}
+
 }  // namespace
 
 ReadLease::~ReadLease() {
@@ -90,6 +100,10 @@ Status Store::ensure_tables() {
         "CREATE TABLE IF NOT EXISTS metadata_index ("
         "key TEXT NOT NULL, id TEXT NOT NULL, PRIMARY KEY (key, id)) WITHOUT ROWID");
   }
+  // The header's user version, written back unchanged, puts one page into SQLite's log, which
+  // then records the file's size: until some commit has done that, every read transaction
+  // asks the file system for it (a system call on each point read of a read-only session).
+  if (s) s = rewrite_user_version(c);
   if (s) s = c.exec("COMMIT");
   if (!s) (void)c.exec("ROLLBACK");
   return s;
