@@ -45,12 +45,10 @@ uint32_t hash_text(std::string_view text) {
 }  // namespace
 
 bool IndexChangeSet::set_id(std::string_view id) {
-  if (has_id_ && std::string_view(text_.data() + id_offset_, id_size_) == id) return true;
+  if (!ids_.empty() && id_text(ids_.back()) == id) return true;
   if (id.size() > kMaxStoredText || text_.size() + id.size() > kMaxHeldText) return false;
-  id_offset_ = static_cast<uint32_t>(text_.size());
-  id_size_ = static_cast<uint32_t>(id.size());
+  ids_.push_back(Id{static_cast<uint32_t>(text_.size()), static_cast<uint32_t>(id.size())});
   text_.append(id.data(), id.size());
-  has_id_ = true;
   return true;
 }
 
@@ -59,7 +57,7 @@ bool IndexChangeSet::record(std::string_view key, bool adding) {
   const uint32_t k = find_or_add_key(key);
   if (k == kNone) return false;
   const auto index = static_cast<uint32_t>(changes_.size());
-  changes_.push_back(Change{id_offset_, id_size_ | (adding ? kAddingFlag : 0u), kNone});
+  changes_.push_back(Change{static_cast<uint32_t>(ids_.size() - 1), kNone, adding});
   Key& entry = keys_[k];
   if (entry.last_change == kNone) {
     entry.first_change = index;
@@ -99,7 +97,7 @@ void IndexChangeSet::grow_slots() {
   }
 }
 
-void IndexChangeSet::sort_keys() {
+void IndexChangeSet::rank_keys_and_ids() {
   key_order_.resize(keys_.size());
   for (uint32_t i = 0; i < keys_.size(); ++i) key_order_[i] = i;
   std::sort(key_order_.begin(), key_order_.end(), [this](uint32_t a, uint32_t b) {
@@ -109,33 +107,37 @@ void IndexChangeSet::sort_keys() {
     if (ka.head1 != kb.head1) return ka.head1 < kb.head1;
     return key_text(ka) < key_text(kb);
   });
+
+  id_order_.resize(ids_.size());
+  for (uint32_t i = 0; i < ids_.size(); ++i) id_order_[i] = i;
+  std::sort(id_order_.begin(), id_order_.end(),
+            [this](uint32_t a, uint32_t b) { return id_text(ids_[a]) < id_text(ids_[b]); });
+  id_rank_.resize(ids_.size());
+  uint32_t rank = 0;
+  for (size_t i = 0; i < id_order_.size(); ++i) {
+    if (i > 0 && id_text(ids_[id_order_[i]]) != id_text(ids_[id_order_[i - 1]])) ++rank;
+    id_rank_[id_order_[i]] = rank;
+  }
 }
 
 void IndexChangeSet::gather_changes(const Key& key) {
   scratch_.clear();
   bool ordered = true;
   for (uint32_t c = key.first_change; c != kNone; c = changes_[c].next) {
-    if (ordered && !scratch_.empty() && id_text(changes_[c]) < id_text(changes_[scratch_.back()])) {
-      ordered = false;
-    }
-    scratch_.push_back(c);
+    // Change indices grow in the order of recording, which orders the changes of one id.
+    const uint64_t entry = uint64_t{id_rank_[changes_[c].id]} << 32 | c;
+    if (!scratch_.empty() && entry < scratch_.back()) ordered = false;
+    scratch_.push_back(entry);
   }
-  if (ordered) return;
-  // Change indices grow in the order of recording, which breaks ties between equal ids.
-  std::sort(scratch_.begin(), scratch_.end(), [this](uint32_t a, uint32_t b) {
-    if (const int c = id_text(changes_[a]).compare(id_text(changes_[b])); c != 0) return c < 0;
-    return a < b;
-  });
+  if (!ordered) std::sort(scratch_.begin(), scratch_.end());
 }
 
 void IndexChangeSet::clear() {
   text_.clear();
   keys_.clear();
+  ids_.clear();
   changes_.clear();
   std::fill(slots_.begin(), slots_.end(), 0u);
-  has_id_ = false;
-  id_offset_ = 0;
-  id_size_ = 0;
 }
 
 }  // namespace quorvane::store

@@ -9,7 +9,8 @@
 // of seeking all over the index for each one.
 //
 // Changes are grouped by key as they come (each distinct key's text is held once), so that
-// handing them back sorts the distinct keys, then each key's ids, which mostly come in order.
+// handing them back sorts the distinct keys and the distinct ids once, then each key's
+// changes by id rank, which mostly come in order already.
 // Buffers are kept between uses: a writer that reuses one set allocates only while its batches
 // grow.
 #pragma once
@@ -42,16 +43,16 @@ class IndexChangeSet {
   // clear(); `sink` must not change the set.
   template <class Sink>
   void for_each_net_change(Sink&& sink) {
-    sort_keys();
-    for (const uint32_t g : key_order_) {
-      const std::string_view key = key_text(keys_[g]);
-      gather_changes(keys_[g]);
+    rank_keys_and_ids();
+    for (const uint32_t k : key_order_) {
+      const std::string_view key = key_text(keys_[k]);
+      gather_changes(keys_[k]);
       const size_t n = scratch_.size();
       for (size_t i = 0; i < n; ++i) {
-        const Change& c = changes_[scratch_[i]];
         // Among one pair's changes, adjacent after the sort, the last decides.
-        if (i + 1 < n && id_text(changes_[scratch_[i + 1]]) == id_text(c)) continue;
-        sink(key, id_text(c), (c.id_size_and_flag & kAddingFlag) != 0);
+        if (i + 1 < n && (scratch_[i + 1] >> 32) == (scratch_[i] >> 32)) continue;
+        const Change& c = changes_[static_cast<uint32_t>(scratch_[i])];
+        sink(key, id_text(ids_[c.id]), c.adding);
       }
     }
   }
@@ -61,7 +62,6 @@ class IndexChangeSet {
 
  private:
   static constexpr uint32_t kNone = 0xFFFF'FFFFu;
-  static constexpr uint32_t kAddingFlag = 0x8000'0000u;
 
   // One distinct key: its first 16 bytes (big-endian, zero-filled) decide most comparisons
   // without touching the text; its changes form a list in the order they were recorded.
@@ -74,36 +74,43 @@ class IndexChangeSet {
     uint32_t first_change;
     uint32_t last_change;
   };
+  // One id as set by set_id(); an id set again later gets another entry, and equal ids get
+  // the same rank.
+  struct Id {
+    uint32_t text_offset;
+    uint32_t text_size;
+  };
   struct Change {
-    uint32_t id_offset;
-    uint32_t id_size_and_flag;  // the id's size, and kAddingFlag for an addition
-    uint32_t next;              // the key's next change, or kNone
+    uint32_t id;    // index into ids_
+    uint32_t next;  // the key's next change, or kNone
+    bool adding;
   };
 
   std::string_view key_text(const Key& k) const {
     return {text_.data() + k.text_offset, k.text_size};
   }
-  std::string_view id_text(const Change& c) const {
-    return {text_.data() + c.id_offset, c.id_size_and_flag & ~kAddingFlag};
+  std::string_view id_text(const Id& i) const {
+    return {text_.data() + i.text_offset, i.text_size};
   }
   // The key's entry, added when it is new; kNone when the text cannot be held.
   uint32_t find_or_add_key(std::string_view key);
   void grow_slots();
-  // Fills key_order_ with the keys in ascending byte order.
-  void sort_keys();
-  // Fills scratch_ with the key's changes ordered by id, keeping the order of recording
-  // among the changes of one id.
+  // Fills key_order_ with the keys in ascending byte order and id_rank_ with each id's
+  // position among the distinct ids in ascending byte order.
+  void rank_keys_and_ids();
+  // Fills scratch_ with the key's changes as (id rank << 32 | change index), ordered by id
+  // rank and, for one id, in the order of recording.
   void gather_changes(const Key& key);
 
   std::string text_;
   std::vector<Key> keys_;
+  std::vector<Id> ids_;
   std::vector<Change> changes_;
   std::vector<uint32_t> slots_;  // open addressing over keys_: index + 1, 0 for an empty slot
   std::vector<uint32_t> key_order_;
-  std::vector<uint32_t> scratch_;
-  uint32_t id_offset_ = 0;
-  uint32_t id_size_ = 0;
-  bool has_id_ = false;
+  std::vector<uint32_t> id_order_;
+  std::vector<uint32_t> id_rank_;
+  std::vector<uint64_t> scratch_;
 };
 
 }  // namespace quorvane::store
