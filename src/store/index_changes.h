@@ -35,8 +35,10 @@ class IndexChangeSet {
   bool record(std::string_view key, bool adding);
 
   bool empty() const { return changes_.empty(); }
-  // Bytes of keys and ids held: a writer writes the set out early when this grows large.
+  // Bytes of keys and ids held, and changes recorded: a writer writes the set out early when
+  // either grows large.
   size_t held_bytes() const { return text_.size(); }
+  size_t change_count() const { return changes_.size(); }
 
   // Calls `sink(key, id, adding)` once for every pair recorded since the last clear(), with
   // the pair's last change, in ascending (key, id) byte order. The views stay valid until

@@ -52,6 +52,11 @@ struct WriterConnection {
   Statement index_add_rows;     // adds kIndexRowsPerInsert pairs
   Statement index_remove;       // removes one (key, id) pair
   IndexChangeSet staged_index;  // the open transaction's index changes not written yet
+  // Staged changes are written out before more are staged once they hold more text or more
+  // changes than this, so that a huge batch or document does not hold its whole index in
+  // memory.
+  size_t max_staged_index_bytes = size_t{64} << 20;
+  size_t max_staged_index_changes = size_t{4} << 20;
 };
 
 // A read connection with its statements, prepared on first use.

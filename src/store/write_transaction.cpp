@@ -6,9 +6,6 @@ namespace {
 
 // Index rows per multi-row INSERT: one statement step stores this many pairs.
 constexpr int kIndexRowsPerInsert = 64;
-// Staged index text beyond which the changes are written out before more are staged, so a
-// huge batch or document does not hold its whole index in memory.
-constexpr size_t kMaxStagedIndexBytes = 64u << 20;
 
 std::string multi_row_insert_sql() {
   std::string sql = "INSERT OR IGNORE INTO metadata_index(key, id) VALUES(?, ?)";
@@ -144,7 +141,10 @@ Status WriteTransaction::remove_index_entry(std::string_view key, std::string_vi
 
 void WriteTransaction::stage_index_change(std::string_view key, std::string_view id, bool adding) {
   IndexChangeSet& staged = writer_.staged_index;
-  if (staged.held_bytes() > kMaxStagedIndexBytes) write_staged_index_changes();
+  if (staged.held_bytes() > writer_.max_staged_index_bytes ||
+      staged.change_count() > writer_.max_staged_index_changes) {
+    write_staged_index_changes();
+  }
   if (staged.set_id(id) && staged.record(key, adding)) return;
   // The set could take no more text: write it out and stage into the emptied set.
   write_staged_index_changes();

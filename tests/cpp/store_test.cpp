@@ -166,10 +166,18 @@ TEST(ApplyOperation, InsertUpsertDeleteKeepTheIndexExact) {
 // tables must end exactly as when each operation is committed on its own. The operations mix
 // inserts, upserts and deletes over a few ids and overlapping keys, ids out of order, shared
 // keys within one document, and documents that do not parse.
-TEST(ApplyOperation, OneBatchEndsAsOperationsAppliedOneByOne) {
+// With `early_write_out`, the staged changes are written out every few changes, in the middle
+// of operations, as a huge batch or document has them written.
+class OneBatchAsOneByOne : public ::testing::TestWithParam<bool> {};
+
+TEST_P(OneBatchAsOneByOne, TablesEndAlike) {
   TempDir dir;
   auto batched = open_store(dir.file("batched.db"));
   auto single = open_store(dir.file("single.db"));
+  if (GetParam()) {
+    batched->writer().max_staged_index_bytes = 8;
+    batched->writer().max_staged_index_changes = 2;
+  }
   OperationApplier batched_applier;
   OperationApplier single_applier;
   const char* docs[] = {R"({"n":1,"t":["a","b"]})",
@@ -213,6 +221,8 @@ TEST(ApplyOperation, OneBatchEndsAsOperationsAppliedOneByOne) {
   }
   EXPECT_FALSE(testing::dump_index(*batched).empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(ApplyOperation, OneBatchAsOneByOne, ::testing::Bool());
 
 }  // namespace
 }  // namespace quorvane::store
