@@ -22,8 +22,10 @@ namespace {
 Result<std::unique_ptr<ReaderConnection>> open_reader(const std::string& path) {
   Result<Connection> connection = Connection::open(path);
   if (!connection) return std::move(connection).take_error();
-  // Reads copy straight out of the mapped file where they can.
-  (void)connection->exec("PRAGMA mmap_size=268435456");
+  // Reads copy straight out of the mapped file where they can. The size asked for is cut to
+  // the library's own limit (2 GiB in common builds): mapping costs address space only, and
+  // pages past the map would be read with a system call into a small page cache.
+  (void)connection->exec("PRAGMA mmap_size=1099511627776");
   auto reader = std::make_unique<ReaderConnection>();
   reader->connection = std::move(connection).value();
   return reader;
