@@ -56,6 +56,15 @@ def write_report(machine, results, out_dir):
         lines += ["", "Floor (same stored bytes): " + ", ".join(f"{k} {fmt(v)}" for k, v in floor.items())]
         if ours.get("get (us)") and floor.get("ujson.loads (us)"):
             lines.append(f"quorvane get / ujson.loads: {ours['get (us)'] / floor['ujson.loads (us)']:.2f}×")
+    for what, one, four in (("gets", "gets/s, 1 threads", "gets/s, 4 threads"),
+                            ("get_many 100", "get_many 100 docs/s, 1 threads",
+                             "get_many 100 docs/s, 4 threads")):
+        if ours.get(one) and ours.get(four):
+            lines.append(f"quorvane {what}, 4 threads / 1 thread: {ours[four] / ours[one]:.2f}×")
+    server = results.get("quorvane DBEngineWebServer", {})
+    if server.get("bulk load (docs/s)") and ours.get("bulk load (docs/s)"):
+        lines.append("quorvane DBEngine bulk load / DBEngineWebServer bulk load: "
+                     f"{ours['bulk load (docs/s)'] / server['bulk load (docs/s)']:.2f}×")
     text = "\n".join(lines) + "\n"
     with open(os.path.join(out_dir, "results.md"), "w") as f:
         f.write(text)

@@ -23,6 +23,7 @@ struct DBEngineMethods {
 
   static py::BorrowFlag& borrow(PyObject* self) { return as_engine(self)->borrow; }
   static Engine& engine(PyObject* self) { return as_engine(self)->engine; }
+  static document::KeyCache* key_cache(PyObject* self) { return &as_engine(self)->keys; }
   // The shared borrow of the instance keeps the store open for the whole read.
   static store::Store* store_share(Engine& engine) { return &engine.db(); }
   static void log_written(Engine&, methods::WriteAction, std::string_view) {}

@@ -4,6 +4,7 @@
 #include "binding/borrow.h"
 #include "binding/python.h"
 #include "db_engine/db_engine.h"
+#include "document/key_cache.h"
 
 namespace quorvane::db_engine {
 
@@ -11,6 +12,9 @@ struct DBEngineObject {
   PyObject_HEAD
   py::BorrowFlag borrow;
   DBEngine engine;
+  // The str objects of recently decoded dict keys, reused by every read of this instance; used
+  // and released with the GIL held.
+  document::KeyCache keys;
 };
 
 inline DBEngineObject* as_engine(PyObject* self) { return reinterpret_cast<DBEngineObject*>(self); }

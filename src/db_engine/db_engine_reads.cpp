@@ -48,7 +48,7 @@ PyObject* db_engine_filter_by_metadata(PyObject* self, PyObject* const* args, Py
         DBEngineMethods::store_share(as_engine(self)->engine),
         [&](store::Store& db) { return store::read_metadata_matches(db, key); });
     return methods::decode_or_raise(found, document::decode_entries, document::Parser::Strict,
-                                    document::kListMessages);
+                                    document::kListMessages, DBEngineMethods::key_cache(self));
   });
 }
 

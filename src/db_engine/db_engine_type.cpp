@@ -30,6 +30,7 @@ PyObject* db_engine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     DBEngineObject* obj = as_engine(self);
     new (&obj->borrow) py::BorrowFlag();
     new (&obj->engine) DBEngine(std::move(engine).value());
+    new (&obj->keys) document::KeyCache();
     return self;
   });
 }
@@ -37,6 +38,7 @@ PyObject* db_engine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 void db_engine_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   DBEngineObject* obj = as_engine(self);
+  obj->keys.~KeyCache();
   obj->engine.~DBEngine();
   obj->borrow.~BorrowFlag();
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));

@@ -38,6 +38,7 @@ struct WebServerMethods {
 
   static py::BorrowFlag& borrow(PyObject* self) { return as_server(self)->borrow; }
   static Engine& engine(PyObject* self) { return as_server(self)->server; }
+  static document::KeyCache* key_cache(PyObject* self) { return &as_server(self)->keys; }
   // Taken with the GIL held; the storage step releases it when it ends.
   static std::shared_ptr<store::Store> store_share(Engine& server) { return server.db_handle(); }
   // Offered without waiting: lost when the log queue is full or its writer has gone.

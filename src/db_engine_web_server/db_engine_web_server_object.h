@@ -5,6 +5,7 @@
 #include "binding/borrow.h"
 #include "binding/python.h"
 #include "db_engine_web_server/db_engine_web_server.h"
+#include "document/key_cache.h"
 
 namespace quorvane::web_server {
 
@@ -12,6 +13,9 @@ struct DBEngineWebServerObject {
   PyObject_HEAD
   py::BorrowFlag borrow;
   DBEngineWebServer server;
+  // The str objects of recently decoded dict keys, reused by every read of this instance; used
+  // and released with the GIL held.
+  document::KeyCache keys;
 };
 
 inline DBEngineWebServerObject* as_server(PyObject* self) {

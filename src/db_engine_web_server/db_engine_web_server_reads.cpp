@@ -56,7 +56,7 @@ PyObject* server_filter_by_metadata(PyObject* self, PyObject* const* args, Py_ss
         WebServerMethods::store_share(as_server(self)->server),
         [&](store::Store& db) { return store::read_metadata_page(db, key, limit, offset); });
     return methods::decode_or_raise(found, document::decode_entries, document::Parser::Strict,
-                                    document::kListMessages);
+                                    document::kListMessages, WebServerMethods::key_cache(self));
   });
 }
 

@@ -46,6 +46,7 @@ PyObject* server_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     DBEngineWebServerObject* obj = as_server(self);
     new (&obj->borrow) py::BorrowFlag();
     new (&obj->server) DBEngineWebServer(std::move(server).value());
+    new (&obj->keys) document::KeyCache();
     return self;
   });
 }
@@ -53,6 +54,7 @@ PyObject* server_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 void server_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   DBEngineWebServerObject* obj = as_server(self);
+  obj->keys.~KeyCache();
   obj->server.~DBEngineWebServer();
   obj->borrow.~BorrowFlag();
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));

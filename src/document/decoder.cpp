@@ -1,6 +1,9 @@
-// One reader per call, whichever the number of documents: its buffers and the builder's table
-// of recent keys are reused from one document to the next and released when the call ends.
+// One reader per call, whichever the number of documents: its buffers are reused from one
+// document to the next and released when the call ends. Dict keys come from the caller's key
+// cache when one is given; a list decoder without one keeps its own for the call.
 #include "document/decoder.h"
+
+#include <memory>
 
 #include "binding/errors.h"
 #include "binding/py_ref.h"
@@ -17,7 +20,8 @@ constexpr const char* kNotDictMessage = "Database entry is not a valid JSON/Dict
 template <Dialect D>
 class DocumentDecoder {
  public:
-  explicit DocumentDecoder(bool reuse_keys) : builder_(reuse_keys), reader_(builder_) {}
+  // `keys` (may be null) must outlive the decoder.
+  explicit DocumentDecoder(KeyCache* keys) : builder_(keys), reader_(builder_) {}
 
   // A new dict, or null with `failure` filled and no exception pending.
   py::PyRef document(DocBytes& bytes, DecodeFailure& failure) {
@@ -86,9 +90,23 @@ PyObject* build_list(Entries& entries, DecodeFailure& failure, DecodeEntry&& dec
   return list.release();
 }
 
+// The caller's key cache, or one of its own for the call.
+class ListKeys {
+ public:
+  explicit ListKeys(KeyCache* given) : given_(given) {
+    if (!given_) own_ = std::make_unique<KeyCache>();
+  }
+  KeyCache* get() { return given_ ? given_ : own_.get(); }
+
+ private:
+  KeyCache* given_;
+  std::unique_ptr<KeyCache> own_;
+};
+
 template <Dialect D>
-PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure) {
-  DocumentDecoder<D> decoder(/*reuse_keys=*/true);
+PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure, KeyCache* keys) {
+  ListKeys list_keys(keys);
+  DocumentDecoder<D> decoder(list_keys.get());
   return build_list(entries, failure, [&](Entry& entry) -> py::PyRef {
     py::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
@@ -99,8 +117,10 @@ PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure)
 }
 
 template <Dialect D>
-PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries, DecodeFailure& failure) {
-  DocumentDecoder<D> decoder(/*reuse_keys=*/true);
+PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries, DecodeFailure& failure,
+                                     KeyCache* keys) {
+  ListKeys list_keys(keys);
+  DocumentDecoder<D> decoder(list_keys.get());
   return build_list(entries, failure, [&](OptionalEntry& entry) -> py::PyRef {
     py::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
@@ -113,22 +133,24 @@ PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries, Decode
 
 }  // namespace
 
-PyObject* decode_document(DocBytes& bytes, Parser parser, DecodeFailure& failure) {
+PyObject* decode_document(DocBytes& bytes, Parser parser, DecodeFailure& failure, KeyCache* keys) {
   if (parser == Parser::Strict) {
-    return DocumentDecoder<Dialect::Strict>(false).document(bytes, failure).release();
+    return DocumentDecoder<Dialect::Strict>(keys).document(bytes, failure).release();
   }
-  return DocumentDecoder<Dialect::Simd>(false).document(bytes, failure).release();
+  return DocumentDecoder<Dialect::Simd>(keys).document(bytes, failure).release();
 }
 
-PyObject* decode_entries(std::vector<Entry>& entries, Parser parser, DecodeFailure& failure) {
-  return parser == Parser::Strict ? decode_entries_as<Dialect::Strict>(entries, failure)
-                                  : decode_entries_as<Dialect::Simd>(entries, failure);
+PyObject* decode_entries(std::vector<Entry>& entries, Parser parser, DecodeFailure& failure,
+                         KeyCache* keys) {
+  return parser == Parser::Strict ? decode_entries_as<Dialect::Strict>(entries, failure, keys)
+                                  : decode_entries_as<Dialect::Simd>(entries, failure, keys);
 }
 
 PyObject* decode_optional_entries(std::vector<OptionalEntry>& entries, Parser parser,
-                                  DecodeFailure& failure) {
-  return parser == Parser::Strict ? decode_optional_entries_as<Dialect::Strict>(entries, failure)
-                                  : decode_optional_entries_as<Dialect::Simd>(entries, failure);
+                                  DecodeFailure& failure, KeyCache* keys) {
+  return parser == Parser::Strict
+             ? decode_optional_entries_as<Dialect::Strict>(entries, failure, keys)
+             : decode_optional_entries_as<Dialect::Simd>(entries, failure, keys);
 }
 
 void raise_decode_failure(const DecodeFailure& failure, const DecodeMessages& messages) {

@@ -19,6 +19,7 @@
 
 #include "binding/python.h"
 #include "document/doc_bytes.h"
+#include "document/key_cache.h"
 
 namespace quorvane::document {
 
@@ -34,15 +35,19 @@ using Entry = std::pair<std::string, DocBytes>;
 using OptionalEntry = std::pair<std::string, std::optional<DocBytes>>;
 
 // A new dict, or null with `failure` filled and no Python exception pending. `bytes` may be
-// overwritten.
-PyObject* decode_document(DocBytes& bytes, Parser parser, DecodeFailure& failure);
+// overwritten. `keys`, when given, supplies (and keeps) the str objects of dict keys: a caller
+// that decodes one document after another (a store instance's get) keeps one across calls.
+PyObject* decode_document(DocBytes& bytes, Parser parser, DecodeFailure& failure,
+                          KeyCache* keys = nullptr);
 
 // A new list of (id, dict) tuples in the order of `entries`, or null at the first failure.
-PyObject* decode_entries(std::vector<Entry>& entries, Parser parser, DecodeFailure& failure);
+// Without `keys`, the call keeps a key cache of its own for its documents.
+PyObject* decode_entries(std::vector<Entry>& entries, Parser parser, DecodeFailure& failure,
+                         KeyCache* keys = nullptr);
 
 // The same, an entry without bytes giving (id, None) without being parsed.
 PyObject* decode_optional_entries(std::vector<OptionalEntry>& entries, Parser parser,
-                                  DecodeFailure& failure);
+                                  DecodeFailure& failure, KeyCache* keys = nullptr);
 
 // The messages a read method raises for each stage: `parse` and `conversion` hold one "{}"
 // for the failure's text; NotDict is always "Database entry is not a valid JSON/Dictionary".

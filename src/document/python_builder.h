@@ -1,20 +1,16 @@
 // PythonBuilder: the Builder through which JsonReader makes Python objects directly: None,
 // bool, int, float, str, list and dict. Needs the GIL for its whole life.
 //
-// A builder made with `reuse_keys` (the list decoders: the same fields come back in every
-// document) makes one str object per recent key and hands it out again: a small table owned
-// by the builder and released with it, so nothing outlives the call. Only keys read straight
-// from the input (no escapes) are kept, by pointer into it: the input must outlive the
-// builder. A single document rarely repeats a key, so it is built without the table.
+// A builder given a KeyCache takes dict keys from it (the same fields come back in every
+// document); without one, every key is a new str.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "binding/py_ref.h"
 #include "binding/python.h"
+#include "document/key_cache.h"
 
 namespace quorvane::document {
 
@@ -22,14 +18,10 @@ class PythonBuilder {
  public:
   using Value = py::PyRef;
 
-  explicit PythonBuilder(bool reuse_keys)
-      : key_slots_(reuse_keys ? std::make_unique<KeySlot[]>(kSlots) : nullptr) {}
+  // `keys` (may be null) must outlive the builder.
+  explicit PythonBuilder(KeyCache* keys) : keys_(keys) {}
   PythonBuilder(const PythonBuilder&) = delete;
   PythonBuilder& operator=(const PythonBuilder&) = delete;
-  ~PythonBuilder() {
-    if (!key_slots_) return;
-    for (size_t i = 0; i < kSlots; ++i) Py_XDECREF(key_slots_[i].object);
-  }
 
   bool null(Value& out) {
     out = py::PyRef::borrow(Py_None);
@@ -57,21 +49,8 @@ class PythonBuilder {
     return static_cast<bool>(out);
   }
 
-  bool key(std::string_view text, bool stable, Value& out) {
-    if (!key_slots_ || !stable || text.size() > kLongestKeptKey) return string(text, out);
-    KeySlot& slot = key_slots_[slot_of(text)];
-    if (slot.object && slot.size == text.size() &&
-        std::memcmp(slot.data, text.data(), text.size()) == 0) {
-      out = py::PyRef::borrow(slot.object);
-      return true;
-    }
-    if (!string(text, out)) return false;
-    Py_XDECREF(slot.object);
-    slot.data = text.data();
-    slot.size = text.size();
-    slot.object = out.get();
-    Py_INCREF(slot.object);
-    return true;
+  bool key(std::string_view text, bool /*stable*/, Value& out) {
+    return keys_ ? keys_->key(text, out) : string(text, out);
   }
 
   bool array(Value* items, size_t count, Value& out) {
@@ -91,27 +70,7 @@ class PythonBuilder {
   }
 
  private:
-  static constexpr size_t kLongestKeptKey = 48;
-  static constexpr unsigned kSlotBits = 6;
-  static constexpr size_t kSlots = size_t{1} << kSlotBits;
-
-  struct KeySlot {
-    const char* data = nullptr;
-    size_t size = 0;
-    PyObject* object = nullptr;  // owned
-  };
-
-  static unsigned slot_of(std::string_view text) {
-    uint32_t h = static_cast<uint32_t>(text.size());
-    if (!text.empty()) {
-      h = h * 31 + static_cast<unsigned char>(text.front());
-      h = h * 31 + static_cast<unsigned char>(text[text.size() / 2]);
-      h = h * 31 + static_cast<unsigned char>(text.back());
-    }
-    return (h * 2654435761u) >> (32 - kSlotBits);
-  }
-
-  std::unique_ptr<KeySlot[]> key_slots_;
+  KeyCache* keys_;
 };
 
 }  // namespace quorvane::document

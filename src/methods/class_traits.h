@@ -9,6 +9,7 @@
 //   static constexpr document::Parser kIdReadParser;   parser of get, get_many, scan_prefix
 //   static py::BorrowFlag& borrow(PyObject* self);
 //   static Engine& engine(PyObject* self);
+//   static document::KeyCache* key_cache(PyObject* self);   the instance's decoded-key cache
 //   static Share store_share(Engine&);    what a read's storage step holds the store by,
 //                                         dereferenced with *: a pointer, or a shared_ptr
 //                                         taken with the GIL held and released in the step

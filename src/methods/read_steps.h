@@ -41,13 +41,13 @@ auto read_without_gil(Share share, Step&& step) {
 // `parser`, the first failure raised under `messages`. A new list, or null.
 template <class Entries, class Decode>
 PyObject* decode_or_raise(Result<Entries>& found, Decode decode, document::Parser parser,
-                          const document::DecodeMessages& messages) {
+                          const document::DecodeMessages& messages, document::KeyCache* keys) {
   if (!found) {
     py::raise_runtime_error(found.error());
     return nullptr;
   }
   document::DecodeFailure failure;
-  PyObject* decoded = decode(found.value(), parser, failure);
+  PyObject* decoded = decode(found.value(), parser, failure, keys);
   if (!decoded) document::raise_decode_failure(failure, messages);
   return decoded;
 }
@@ -79,7 +79,8 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
     }
     if (!found->has_value()) Py_RETURN_NONE;
     document::DecodeFailure failure;
-    PyObject* decoded = document::decode_document(**found, Class::kIdReadParser, failure);
+    PyObject* decoded =
+        document::decode_document(**found, Class::kIdReadParser, failure, Class::key_cache(self));
     if (!decoded) document::raise_decode_failure(failure, document::kGetMessages);
     return decoded;
   });
@@ -100,7 +101,7 @@ PyObject* get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
       return store::read_documents(db, std::move(ids));
     });
     return decode_or_raise(found, document::decode_optional_entries, Class::kIdReadParser,
-                           document::kGetMessages);
+                           document::kGetMessages, Class::key_cache(self));
   });
 }
 
@@ -118,7 +119,7 @@ PyObject* scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     auto found = read_without_gil(Class::store_share(Class::engine(self)),
                                   [&](store::Store& db) { return store::read_prefix(db, prefix); });
     return decode_or_raise(found, document::decode_entries, Class::kIdReadParser,
-                           document::kListMessages);
+                           document::kListMessages, Class::key_cache(self));
   });
 }
 

@@ -12,12 +12,8 @@ struct IndexUpdate {
 
 void update_index_entry(void* context, std::string_view key) {
   auto* u = static_cast<IndexUpdate*>(context);
-  // A failure to add or remove one entry is dropped; the walk goes on with the next leaf.
-  if (u->adding) {
-    (void)u->txn->add_index_entry(key, u->id);
-  } else {
-    (void)u->txn->remove_index_entry(key, u->id);
-  }
+  // Staged for the end of the batch, where a failure to add or remove one entry is dropped.
+  u->txn->stage_index_change(key, u->id, u->adding);
 }
 
 }  // namespace

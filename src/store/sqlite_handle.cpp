@@ -2,6 +2,23 @@
 
 namespace quorvane::store {
 
+namespace {
+
+// Process-wide settings of the SQLite library, made once before the first connection opens.
+// Memory statistics would make every allocation of every connection take one global mutex,
+// on which concurrent reads queue; nothing here reads them. The setting can only be made
+// before the library is initialised: when something else in the process (Python's sqlite3
+// module, say) has already used the library, it is refused and the library stays as it was.
+void configure_library_once() {
+  static const bool configured = [] {
+    (void)sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
+}  // namespace
+
 Result<Statement> Statement::prepare(sqlite3* db, std::string_view sql) {
   Statement s;
   const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()),
@@ -11,9 +28,10 @@ Result<Statement> Statement::prepare(sqlite3* db, std::string_view sql) {
 }
 
 Result<Connection> Connection::open(const std::string& path) {
+  configure_library_once();
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                                 "unix-excl");
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, "unix-excl");
   if (rc != SQLITE_OK) {
     std::string text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);

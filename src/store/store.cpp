@@ -1,5 +1,8 @@
 #include "store/store.h"
 
+#include <functional>
+#include <thread>
+
 namespace quorvane::store {
 
 std::optional<std::string> record_size_error(std::string_view id, size_t doc_size) {
@@ -13,13 +16,52 @@ std::optional<std::string> record_size_error(std::string_view id, size_t doc_siz
   return message;
 }
 
+namespace {
+
+// Opens a read connection.
+Result<std::unique_ptr<ReaderConnection>> open_reader(const std::string& path) {
+  Result<Connection> connection = Connection::open(path);
+  if (!connection) return std::move(connection).take_error();
+  // Reads copy straight out of the mapped file where they can. The size asked for is cut to
+  // the library's own limit (2 GiB in common builds): mapping costs address space only, and
+  // pages past the map would be read with a system call into a small page cache.
+  (void)connection->exec("PRAGMA mmap_size=1099511627776");
+  auto reader = std::make_unique<ReaderConnection>();
+  reader->connection = std::move(connection).value();
+  return reader;
+}
+
+// The slot a thread tries first: threads spread over the slots and keep theirs.
+size_t home_slot() {
+  const uint64_t h = std::hash<std::thread::id>{}(std::this_thread::get_id());
+  return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 59) % Store::kReaderSlots;
+}
+
+// Sets the header's user version to the value it has.
+Status rewrite_user_version(Connection& c) {
+  Result<Statement> read = Statement::prepare(c.get(), "PRAGMA user_version");
+  if (!read) return std::move(read).take_error();
+  if (read->step() != SQLITE_ROW) return Err{c.error_text()};
+  const int64_t version = sqlite3_column_int64(read->get(), 0);
+  read->reset();
+  return c.exec(("PRAGMA user_version=" + std::to_string(version)).c_str());
+}
+
+}  // namespace
+
 ReadLease::~ReadLease() {
-  if (connection_) store_->give_back(std::move(connection_));
+  if (slot_) {
+    slot_->leased.store(false, std::memory_order_release);
+  } else if (spare_) {
+    store_->give_back(std::move(spare_));
+  }
 }
 
 Store::~Store() {
-  // Members go in reverse order: the idle readers, the writer, and last the file lock.
-  idle_readers_.clear();
+  // Members go in reverse order: the spare readers, the slots' readers, the writer, and last
+  // the file lock.
+  spare_readers_.clear();
+  for (ReaderSlot& slot : reader_slots_) slot.connection.reset();
   writer_.reset();
 }
 
@@ -29,6 +71,9 @@ Result<std::shared_ptr<Store>> Store::open(const std::string& path) {
 
   Result<Connection> connection = Connection::open(path);
   if (!connection) return std::move(connection).take_error();
+  // A new file gets 16 KiB pages (fewer, shallower tree pages for the index's many short
+  // rows); an existing file keeps its own. It must be set before anything is written.
+  if (Status s = connection->exec("PRAGMA page_size=16384"); !s) return std::move(s).take_error();
   // journal_mode answers with a row; reading it through exec is enough.
   if (Status s = connection->exec("PRAGMA journal_mode=WAL"); !s) return std::move(s).take_error();
   if (Status s = connection->exec("PRAGMA synchronous=FULL"); !s) {
@@ -37,6 +82,10 @@ Result<std::shared_ptr<Store>> Store::open(const std::string& path) {
   if (Status s = connection->exec("PRAGMA cache_size=-65536"); !s) {
     return std::move(s).take_error();
   }
+  // The log is copied back into the file once it holds 64 MiB of pages rather than SQLite's
+  // 4 MiB: a bulk load rewrites the same index pages in commit after commit, and each copy
+  // back costs reads, writes and a sync of the file.
+  (void)connection->exec("PRAGMA wal_autocheckpoint=4096");
   auto writer = std::make_unique<WriterConnection>();
   writer->connection = std::move(connection).value();
   return std::make_shared<Store>(Key(), path, std::move(lock).value(), std::move(writer));
@@ -53,32 +102,49 @@ Status Store::ensure_tables() {
         "CREATE TABLE IF NOT EXISTS metadata_index ("
         "key TEXT NOT NULL, id TEXT NOT NULL, PRIMARY KEY (key, id)) WITHOUT ROWID");
   }
+  // The header's user version, written back unchanged, puts one page into SQLite's log, which
+  // then records the file's size: until some commit has done that, every read transaction
+  // asks the file system for it (a system call on each point read of a read-only session).
+  if (s) s = rewrite_user_version(c);
   if (s) s = c.exec("COMMIT");
   if (!s) (void)c.exec("ROLLBACK");
   return s;
 }
 
 Result<ReadLease> Store::lease_reader() {
+  const size_t home = home_slot();
+  for (size_t i = 0; i < kReaderSlots; ++i) {
+    ReaderSlot& slot = reader_slots_[(home + i) % kReaderSlots];
+    if (slot.leased.load(std::memory_order_relaxed) ||
+        slot.leased.exchange(true, std::memory_order_acquire)) {
+      continue;
+    }
+    if (!slot.connection) {
+      Result<std::unique_ptr<ReaderConnection>> opened = open_reader(path_);
+      if (!opened) {
+        slot.leased.store(false, std::memory_order_release);
+        return std::move(opened).take_error();
+      }
+      slot.connection = std::move(opened).value();
+    }
+    return ReadLease(slot);
+  }
   {
-    std::lock_guard lock(pool_mutex_);
-    if (!idle_readers_.empty()) {
-      std::unique_ptr<ReaderConnection> connection = std::move(idle_readers_.back());
-      idle_readers_.pop_back();
+    std::lock_guard lock(spare_mutex_);
+    if (!spare_readers_.empty()) {
+      std::unique_ptr<ReaderConnection> connection = std::move(spare_readers_.back());
+      spare_readers_.pop_back();
       return ReadLease(*this, std::move(connection));
     }
   }
-  Result<Connection> connection = Connection::open(path_);
-  if (!connection) return std::move(connection).take_error();
-  // Reads copy straight out of the mapped file where they can.
-  (void)connection->exec("PRAGMA mmap_size=268435456");
-  auto reader = std::make_unique<ReaderConnection>();
-  reader->connection = std::move(connection).value();
-  return ReadLease(*this, std::move(reader));
+  Result<std::unique_ptr<ReaderConnection>> opened = open_reader(path_);
+  if (!opened) return std::move(opened).take_error();
+  return ReadLease(*this, std::move(opened).value());
 }
 
 void Store::give_back(std::unique_ptr<ReaderConnection> connection) {
-  std::lock_guard lock(pool_mutex_);
-  idle_readers_.push_back(std::move(connection));
+  std::lock_guard lock(spare_mutex_);
+  spare_readers_.push_back(std::move(connection));
 }
 
 }  // namespace quorvane::store

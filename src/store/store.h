@@ -12,9 +12,11 @@
 // then releases the file lock.
 //
 // Connections: one writer connection, used by one thread at a time (the constructor, then the
-// writer thread); read connections are taken from a pool, one thread at a time each.
+// writer thread); read connections are leased, one thread at a time each (lease_reader).
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "store/file_lock.h"
+#include "store/index_changes.h"
 #include "store/sqlite_handle.h"
 #include "util/result.h"
 
@@ -40,13 +43,20 @@ std::optional<std::string> record_size_error(std::string_view id, size_t doc_siz
 struct WriterConnection {
   Connection connection;
   bool tables_open = false;
-  Statement insert_new;      // stores a document under an id not stored yet
-  Statement select_doc;      // the stored document of an id
-  Statement update_doc;      // replaces the document of a stored id
-  Statement delete_doc;      // removes an id, giving back its document
-  Statement put_doc;         // stores a document, replacing any
-  Statement index_add;       // adds one (key, id) pair
-  Statement index_remove;    // removes one (key, id) pair
+  Statement insert_new;         // stores a document under an id not stored yet
+  Statement select_doc;         // the stored document of an id
+  Statement update_doc;         // replaces the document of a stored id
+  Statement delete_doc;         // removes an id, giving back its document
+  Statement put_doc;            // stores a document, replacing any
+  Statement index_add;          // adds one (key, id) pair
+  Statement index_add_rows;     // adds kIndexRowsPerInsert pairs
+  Statement index_remove;       // removes one (key, id) pair
+  IndexChangeSet staged_index;  // the open transaction's index changes not written yet
+  // Staged changes are written out before more are staged once they hold more text or more
+  // changes than this, so that a huge batch or document does not hold its whole index in
+  // memory.
+  size_t max_staged_index_bytes = size_t{64} << 20;
+  size_t max_staged_index_changes = size_t{4} << 20;
 };
 
 // A read connection with its statements, prepared on first use.
@@ -63,23 +73,37 @@ struct ReaderConnection {
 
 class Store;
 
-// A read connection borrowed from the pool; goes back to it when released.
+// A read connection and the flag that says it is leased, on a cache line of its own so that
+// readers on different connections do not share one.
+struct alignas(64) ReaderSlot {
+  std::atomic<bool> leased{false};
+  std::unique_ptr<ReaderConnection> connection;  // opened by its first lease
+};
+
+// A read connection borrowed from the store; goes back to it when released.
 class ReadLease {
  public:
+  ReadLease(ReaderSlot& slot) : slot_(&slot), reader_(slot.connection.get()) {}
   ReadLease(Store& store, std::unique_ptr<ReaderConnection> connection)
-      : store_(&store), connection_(std::move(connection)) {}
-  ReadLease(ReadLease&&) noexcept = default;
+      : store_(&store), spare_(std::move(connection)), reader_(spare_.get()) {}
+  ReadLease(ReadLease&& other) noexcept
+      : store_(other.store_),
+        slot_(std::exchange(other.slot_, nullptr)),
+        spare_(std::move(other.spare_)),
+        reader_(std::exchange(other.reader_, nullptr)) {}
   ReadLease& operator=(ReadLease&&) = delete;
   ReadLease(const ReadLease&) = delete;
   ReadLease& operator=(const ReadLease&) = delete;
   ~ReadLease();
 
-  ReaderConnection& operator*() { return *connection_; }
-  ReaderConnection* operator->() { return connection_.get(); }
+  ReaderConnection& operator*() { return *reader_; }
+  ReaderConnection* operator->() { return reader_; }
 
  private:
-  Store* store_;
-  std::unique_ptr<ReaderConnection> connection_;
+  Store* store_ = nullptr;
+  ReaderSlot* slot_ = nullptr;               // a slot's connection, or
+  std::unique_ptr<ReaderConnection> spare_;  // one from the spare list
+  ReaderConnection* reader_;
 };
 
 class Store {
@@ -108,8 +132,13 @@ class Store {
   // The writer connection. Only one thread may use it at a time.
   WriterConnection& writer() { return *writer_; }
 
-  // A read connection from the pool (a new one when none is idle).
+  // A read connection for the calling thread. A thread mostly gets the same slot, and so the
+  // same connection with its warm page cache, without any lock: the slot is taken with one
+  // atomic exchange. When every slot is leased, an idle spare connection (a new one when none
+  // is idle) is lent under a mutex instead.
   Result<ReadLease> lease_reader();
+
+  static constexpr size_t kReaderSlots = 16;
 
  private:
   friend class ReadLease;
@@ -119,8 +148,9 @@ class Store {
   // Declared first so that it is released last, after every connection is closed.
   FileLock lock_;
   std::unique_ptr<WriterConnection> writer_;
-  std::mutex pool_mutex_;
-  std::vector<std::unique_ptr<ReaderConnection>> idle_readers_;
+  std::array<ReaderSlot, kReaderSlots> reader_slots_;
+  std::mutex spare_mutex_;
+  std::vector<std::unique_ptr<ReaderConnection>> spare_readers_;
 };
 
 }  // namespace quorvane::store

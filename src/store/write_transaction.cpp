@@ -4,6 +4,15 @@ namespace quorvane::store {
 
 namespace {
 
+// Index rows per multi-row INSERT: one statement step stores this many pairs.
+constexpr int kIndexRowsPerInsert = 64;
+
+std::string multi_row_insert_sql() {
+  std::string sql = "INSERT OR IGNORE INTO metadata_index(key, id) VALUES(?, ?)";
+  for (int i = 1; i < kIndexRowsPerInsert; ++i) sql += ",(?, ?)";
+  return sql;
+}
+
 Status prepare(sqlite3* db, Statement& s, const char* sql) {
   Result<Statement> r = Statement::prepare(db, sql);
   if (!r) return std::move(r).take_error();
@@ -20,12 +29,16 @@ Status done_or_error(Statement& s, int rc, sqlite3* db) {
 }  // namespace
 
 WriteTransaction::~WriteTransaction() {
-  if (active_) (void)writer_.connection.exec("ROLLBACK");
+  if (active_) {
+    writer_.staged_index.clear();
+    (void)writer_.connection.exec("ROLLBACK");
+  }
 }
 
 Result<WriteTransaction> WriteTransaction::begin(Store& store) {
   WriterConnection& w = store.writer();
   if (Status s = w.connection.exec("BEGIN IMMEDIATE"); !s) return std::move(s).take_error();
+  w.staged_index.clear();
   return WriteTransaction(w);
 }
 
@@ -36,19 +49,24 @@ Status WriteTransaction::open_tables() {
   Status documents = prepare(db, writer_.insert_new,
                              "INSERT INTO documents(id, doc) VALUES(?1, ?2) "
                              "ON CONFLICT(id) DO NOTHING");
-  if (documents) documents = prepare(db, writer_.select_doc, "SELECT doc FROM documents WHERE id = ?1");
-  if (documents) documents = prepare(db, writer_.update_doc, "UPDATE documents SET doc = ?2 WHERE id = ?1");
+  if (documents)
+    documents = prepare(db, writer_.select_doc, "SELECT doc FROM documents WHERE id = ?1");
+  if (documents)
+    documents = prepare(db, writer_.update_doc, "UPDATE documents SET doc = ?2 WHERE id = ?1");
   if (documents) {
-    documents = prepare(db, writer_.delete_doc, "DELETE FROM documents WHERE id = ?1 RETURNING doc");
+    documents =
+        prepare(db, writer_.delete_doc, "DELETE FROM documents WHERE id = ?1 RETURNING doc");
   }
   if (documents) {
-    documents = prepare(db, writer_.put_doc, "INSERT OR REPLACE INTO documents(id, doc) VALUES(?1, ?2)");
+    documents =
+        prepare(db, writer_.put_doc, "INSERT OR REPLACE INTO documents(id, doc) VALUES(?1, ?2)");
   }
   Status index = prepare(db, writer_.index_add,
                          "INSERT OR IGNORE INTO metadata_index(key, id) VALUES(?1, ?2)");
+  if (index) index = prepare(db, writer_.index_add_rows, multi_row_insert_sql().c_str());
   if (index) {
-    index = prepare(db, writer_.index_remove,
-                    "DELETE FROM metadata_index WHERE key = ?1 AND id = ?2");
+    index =
+        prepare(db, writer_.index_remove, "DELETE FROM metadata_index WHERE key = ?1 AND id = ?2");
   }
   if (!documents) return documents;
   if (!index) return index;
@@ -121,7 +139,64 @@ Status WriteTransaction::remove_index_entry(std::string_view key, std::string_vi
   return done_or_error(writer_.index_remove, remove->step(), writer_.connection.get());
 }
 
+void WriteTransaction::stage_index_change(std::string_view key, std::string_view id, bool adding) {
+  IndexChangeSet& staged = writer_.staged_index;
+  if (staged.held_bytes() > writer_.max_staged_index_bytes ||
+      staged.change_count() > writer_.max_staged_index_changes) {
+    write_staged_index_changes();
+  }
+  if (staged.set_id(id) && staged.record(key, adding)) return;
+  // The set could take no more text: write it out and stage into the emptied set.
+  write_staged_index_changes();
+  (void)staged.set_id(id);
+  (void)staged.record(key, adding);
+}
+
+void WriteTransaction::add_index_rows(const std::string_view* rows, size_t count) {
+  sqlite3* db = writer_.connection.get();
+  if (count == static_cast<size_t>(kIndexRowsPerInsert)) {
+    StatementUse add(writer_.index_add_rows);
+    for (size_t i = 0; i < 2 * count; ++i) add->bind_text(static_cast<int>(i + 1), rows[i]);
+    const int rc = add->step();
+    if (rc == SQLITE_DONE) return;
+    // The statement's rows were undone together; where the transaction is still open, each
+    // pair is tried on its own below, so that one pair's failure drops only that pair.
+    if (!still_open()) return;
+  }
+  for (size_t i = 0; i < count && still_open(); ++i) {
+    StatementUse add(writer_.index_add);
+    add->bind_text(1, rows[2 * i]);
+    add->bind_text(2, rows[2 * i + 1]);
+    (void)done_or_error(writer_.index_add, add->step(), db);
+  }
+}
+
+void WriteTransaction::write_staged_index_changes() {
+  IndexChangeSet& staged = writer_.staged_index;
+  if (staged.empty()) return;
+  std::string_view rows[2 * kIndexRowsPerInsert];
+  size_t pending = 0;
+  staged.for_each_net_change([&](std::string_view key, std::string_view id, bool adding) {
+    // After the store has rolled the transaction back by itself, statements would run
+    // outside it: nothing more is written.
+    if (!still_open()) return;
+    if (!adding) {
+      (void)remove_index_entry(key, id);
+      return;
+    }
+    rows[2 * pending] = key;
+    rows[2 * pending + 1] = id;
+    if (++pending == static_cast<size_t>(kIndexRowsPerInsert)) {
+      add_index_rows(rows, pending);
+      pending = 0;
+    }
+  });
+  if (pending > 0 && still_open()) add_index_rows(rows, pending);
+  staged.clear();
+}
+
 Status WriteTransaction::commit() {
+  write_staged_index_changes();
   active_ = false;
   Status s = writer_.connection.exec("COMMIT");
   if (!s) (void)writer_.connection.exec("ROLLBACK");

@@ -1,10 +1,12 @@
 // One write transaction on the writer connection: BEGIN IMMEDIATE ... COMMIT. A transaction
-// that is released without commit() is rolled back.
+// that is released without commit() is rolled back, its staged index changes with it.
 //
 // open_tables() is the step in which the tables are opened: it prepares (once per connection)
 // the statements below and fails with the store's message when a table is missing or has
 // another shape.
 #pragma once
+
+#include <sqlite3.h>
 
 #include <optional>
 #include <string_view>
@@ -36,19 +38,28 @@ class WriteTransaction {
   // Removes `id`, handing back the document that was stored under it, if any.
   Result<std::optional<DocBytes>> remove_document(std::string_view id);
 
+  // Adds or removes one pair at once.
   Status add_index_entry(std::string_view key, std::string_view id);
   Status remove_index_entry(std::string_view key, std::string_view id);
+
+  // Index upkeep written out later, before the commit: every pair ends as the last change
+  // staged for it says, as if each change had been made at once, and the rows go to the
+  // store in key order (see IndexChangeSet). A failure to add or remove a pair is dropped.
+  void stage_index_change(std::string_view key, std::string_view id, bool adding);
+  // Writes the staged changes now; commit() does this first.
+  void write_staged_index_changes();
 
   // False once the store has rolled the transaction back by itself (after an I/O error or a
   // full disk): later statements would run outside it, so a writer stops applying.
   bool still_open() const { return sqlite3_get_autocommit(writer_.connection.get()) == 0; }
 
-  // Commits; on failure the transaction is rolled back and the store's message returned.
+  // Writes the staged index changes, then commits; on failure the transaction is rolled back
+  // and the store's message returned.
   Status commit();
 
  private:
   explicit WriteTransaction(WriterConnection& writer) : writer_(writer), active_(true) {}
-  Status fail_text();
+  void add_index_rows(const std::string_view* rows, size_t count);
 
   WriterConnection& writer_;
   bool active_;

@@ -209,5 +209,34 @@ TEST_F(StoreReads, ReadDocumentsReadsOneSnapshot) {
   EXPECT_EQ((*last)->view(), "150");
 }
 
+// More reading threads than the store keeps leased connections for: the rest share spare
+// connections. Every read sees a committed version no older than the one the thread saw
+// before, and once the writer is done, every thread sees the last one.
+TEST_F(StoreReads, ManyThreadsReadFreshVersionsThroughSlotsAndSpares) {
+  write({{"k", "0"}});
+  constexpr int kThreads = static_cast<int>(Store::kReaderSlots) * 2 + 3;
+  constexpr int kVersions = 100;
+  std::atomic<bool> done{false};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < kThreads; ++t) {
+    readers.emplace_back([&] {
+      int seen = 0;
+      for (bool last_round = false; !last_round;) {
+        last_round = done.load();
+        auto found = read_document(*store_, "k");
+        const int version =
+            found && found->has_value() ? std::stoi(std::string((*found)->view())) : -1;
+        if (version < seen || (last_round && version != kVersions)) ++failures;
+        seen = version;
+      }
+    });
+  }
+  for (int version = 1; version <= kVersions; ++version) write({{"k", std::to_string(version)}});
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
 }  // namespace
 }  // namespace quorvane::store
