@@ -57,7 +57,9 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   if (!opened) return std::move(opened).take_error();
   std::shared_ptr<store::Store> db = std::move(opened).value();
   if (Status s = db->ensure_tables(); !s) return std::move(s).take_error();
-  const std::string wal_path = path + ".wal";
+  // Named after the store's absolute path, so that a thread opening one later reaches the
+  // file next to the database whatever the working directory has become.
+  const std::string wal_path = db->path() + ".wal";
   if (Status s = recover_wal_on_startup(*db, wal_path); !s) return std::move(s).take_error();
 
   DBEngineWebServer server;
@@ -108,7 +110,7 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
     auto log = channel::bounded<LogOp>(kQueueCapacity);
     server.log_queue_ = std::move(log.sender);
     server.log_writer_handle_ = start_thread(
-        [log_rx = hand_over(std::move(log.receiver)), log_path = path + ".jsonl",
+        [log_rx = hand_over(std::move(log.receiver)), log_path = server.db_->path() + ".jsonl",
          alive = server.worker_alive_]() { log_writer(std::move(*log_rx), log_path, alive); });
   }
   server.enable_logging_ = enable_logging;

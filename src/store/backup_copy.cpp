@@ -77,6 +77,9 @@ Status copy_tables(ReaderConnection& reader, WriteTransaction& txn) {
 BackupResult copy_snapshot_into(Store& live, Store& target) {
   Result<WriteTransaction> txn = WriteTransaction::begin(target);
   if (!txn) return {BackupOutcome::TargetNotBegun, txn.error()};
+  // Made inside the backup's own transaction; a failure shows again, with its message, when
+  // the copy opens the tables.
+  (void)target.create_missing_tables();
 
   Result<ReadLease> lease = live.lease_reader();
   if (!lease) return {BackupOutcome::SnapshotNotBegun, lease.error()};
@@ -94,8 +97,6 @@ BackupResult copy_snapshot_into(Store& live, Store& target) {
 BackupResult back_up_store(Store& live, const std::string& target_path) {
   Result<std::shared_ptr<Store>> target = Store::open(target_path);
   if (!target) return {BackupOutcome::TargetNotOpened, target.error()};
-  // A failure here shows again, with its message, when the copy opens the tables.
-  (void)target.value()->ensure_tables();
   return copy_snapshot_into(live, *target.value());
 }
 

@@ -35,12 +35,14 @@ class Statement {
 
   // The bound values must outlive the statement's next reset().
   void bind_text(int index, std::string_view text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    // The 64-bit length: a text longer than the store's limit is bound as NULL (and so matches
+    // nothing) instead of being cut to a wrapped length.
+    sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
   }
   void bind_blob(int index, std::string_view bytes) {
     // A zero-length blob must still be a blob, not NULL: give SQLite a valid pointer.
-    sqlite3_bind_blob(stmt_, index, bytes.empty() ? "" : bytes.data(),
-                      static_cast<int>(bytes.size()), SQLITE_STATIC);
+    sqlite3_bind_blob64(stmt_, index, bytes.empty() ? "" : bytes.data(), bytes.size(),
+                        SQLITE_STATIC);
   }
   void bind_int64(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
 

@@ -1,7 +1,10 @@
 #include "store/store.h"
 
+#include <filesystem>
 #include <functional>
 #include <thread>
+
+#include "store/write_transaction.h"
 
 namespace quorvane::store {
 
@@ -65,7 +68,11 @@ Store::~Store() {
   writer_.reset();
 }
 
-Result<std::shared_ptr<Store>> Store::open(const std::string& path) {
+Result<std::shared_ptr<Store>> Store::open(const std::string& given_path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(given_path, error);
+  if (error) return Err{error.message()};
+  const std::string path = absolute.string();
   Result<FileLock> lock = FileLock::acquire(path);
   if (!lock) return std::move(lock).take_error();
 
@@ -91,9 +98,8 @@ Result<std::shared_ptr<Store>> Store::open(const std::string& path) {
   return std::make_shared<Store>(Key(), path, std::move(lock).value(), std::move(writer));
 }
 
-Status Store::ensure_tables() {
+Status Store::create_missing_tables() {
   Connection& c = writer_->connection;
-  if (Status s = c.exec("BEGIN IMMEDIATE"); !s) return s;
   Status s = c.exec(
       "CREATE TABLE IF NOT EXISTS documents ("
       "id TEXT NOT NULL PRIMARY KEY, doc BLOB NOT NULL) WITHOUT ROWID");
@@ -102,6 +108,16 @@ Status Store::ensure_tables() {
         "CREATE TABLE IF NOT EXISTS metadata_index ("
         "key TEXT NOT NULL, id TEXT NOT NULL, PRIMARY KEY (key, id)) WITHOUT ROWID");
   }
+  return s;
+}
+
+Status Store::ensure_tables() {
+  Connection& c = writer_->connection;
+  if (Status s = c.exec("BEGIN IMMEDIATE"); !s) return s;
+  Status s = create_missing_tables();
+  // Tables of another shape (a file some other program made) fail here, where the constructor
+  // can report it, rather than in every batch of the writer later.
+  if (s) s = prepare_table_statements(*writer_);
   // The header's user version, written back unchanged, puts one page into SQLite's log, which
   // then records the file's size: until some commit has done that, every read transaction
   // asks the file system for it (a system call on each point read of a read-only session).

@@ -113,7 +113,10 @@ class Store {
   ~Store();
 
   // Opens or creates the store at `path` and locks it. Fails with the store's message
-  // (kAlreadyOpenText when the file is open in this process or another).
+  // (kAlreadyOpenText when the file is open in this process or another). A relative path is
+  // taken against the working directory now: the store keeps the absolute one, so that its
+  // read connections, opened later, reach the same file whatever the working directory has
+  // become (and no name is ever read as one of SQLite's special names).
   static Result<std::shared_ptr<Store>> open(const std::string& path);
 
   // Only open() builds a Store; the key keeps the constructor out of other hands.
@@ -124,8 +127,12 @@ class Store {
   Store(Key, std::string path, FileLock lock, std::unique_ptr<WriterConnection> writer)
       : path_(std::move(path)), lock_(std::move(lock)), writer_(std::move(writer)) {}
 
-  // Makes sure both tables exist, in one committed write transaction.
+  // Makes sure both tables exist and have the shape the writers and readers use, in one
+  // committed write transaction; fails with the store's message otherwise.
   Status ensure_tables();
+
+  // Creates whichever of the two tables is missing, inside the writer's open transaction.
+  Status create_missing_tables();
 
   const std::string& path() const { return path_; }
 

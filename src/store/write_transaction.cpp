@@ -42,7 +42,9 @@ Result<WriteTransaction> WriteTransaction::begin(Store& store) {
   return WriteTransaction(w);
 }
 
-Status WriteTransaction::open_tables() {
+Status WriteTransaction::open_tables() { return prepare_table_statements(writer_); }
+
+Status prepare_table_statements(WriterConnection& writer_) {
   if (writer_.tables_open) return Status::Ok();
   sqlite3* db = writer_.connection.get();
   // "documents" first, then "metadata_index"; both are tried before the outcome is looked at.

@@ -17,6 +17,11 @@
 
 namespace quorvane::store {
 
+// Prepares, once per connection, the statements a write transaction uses on both tables: the
+// step in which the tables are opened. Fails with the store's message when a table is missing
+// or has another shape.
+Status prepare_table_statements(WriterConnection& writer);
+
 class WriteTransaction {
  public:
   WriteTransaction(WriteTransaction&& other) noexcept

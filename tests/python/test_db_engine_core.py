@@ -118,3 +118,55 @@ def test_a_document_that_does_not_parse_for_the_index_is_stored_without_entries(
     assert ids_under(db, "a", "1") == []
     assert ids_under(db, "a", "2") == []
     assert db.get("big") == {"a": 2, "n": 1.2345678901234568e29}
+
+
+@pytest.mark.parametrize("cls", [quorvane.DBEngine, quorvane.DBEngineWebServer])
+def test_a_relative_path_names_one_file_for_the_instances_whole_life(tmp_path, monkeypatch, cls):
+    here, elsewhere = tmp_path / "here", tmp_path / "elsewhere"
+    here.mkdir()
+    elsewhere.mkdir()
+    monkeypatch.chdir(elsewhere)
+    other = quorvane.DBEngine("a.db")
+    other.insert("k", {"where": "elsewhere"})
+    other.close_engine()
+    del other
+    gc.collect()
+
+    monkeypatch.chdir(here)
+    db = cls("a.db")
+    db.insert("k", {"where": "here"})
+    db.close_engine()
+    # Later reads open connections of their own: they still reach the file opened above.
+    monkeypatch.chdir(elsewhere)
+    assert db.get("k") == {"where": "here"}
+    assert db.scan_prefix("") == [("k", {"where": "here"})]
+
+
+@pytest.mark.parametrize("name", [":memory:", "file:a.db", "file:a.db?mode=memory"])
+def test_names_are_plain_file_names(tmp_path, monkeypatch, name):
+    monkeypatch.chdir(tmp_path)
+    db = quorvane.DBEngine(name)
+    db.insert("k", {"n": 1})
+    db.close_engine()
+    assert db.get("k") == {"n": 1}
+    assert os.path.exists(tmp_path / name)
+    # That file is the one locked and written: its absolute name is refused, "a.db" is another.
+    with pytest.raises(RuntimeError, match=LOCKED):
+        quorvane.DBEngine(str(tmp_path / name))
+    other = quorvane.DBEngine("a.db")
+    assert other.get("k") is None
+    other.close_engine()
+
+
+def test_tables_of_another_shape_fail_construction(db_path):
+    import sqlite3
+
+    con = sqlite3.connect(db_path)
+    con.execute("CREATE TABLE documents (id INTEGER PRIMARY KEY, body TEXT)")
+    con.commit()
+    con.close()
+    for cls in (quorvane.DBEngine, quorvane.DBEngineWebServer):
+        with pytest.raises(RuntimeError) as info:
+            cls(db_path)
+        assert "doc" in str(info.value)
+        gc.collect()
