@@ -11,6 +11,9 @@ namespace quorvane {
 
 static_assert(kDocPadding >= simdjson::SIMDJSON_PADDING);
 
+// Above this size, the walker does not keep the memory a document needed.
+constexpr size_t kLargeDocument = size_t{16} << 20;
+
 struct KeyWalker::Impl {
   simdjson::dom::parser parser;
   std::string path;
@@ -92,6 +95,17 @@ KeyWalker::KeyWalker() : impl_(std::make_unique<Impl>()) {}
 KeyWalker::~KeyWalker() = default;
 
 bool KeyWalker::for_each_key(DocBytes& doc, KeyCallback emit, void* context) {
+  // The parser keeps buffers sized for the largest document it has read; after a large one a
+  // fresh parser lets the writer thread give that memory back.
+  struct ShrinkAfterLargeDocument {
+    Impl& impl;
+    size_t size;
+    ~ShrinkAfterLargeDocument() {
+      if (size > kLargeDocument) impl.parser = simdjson::dom::parser();
+      if (impl.key.capacity() > kLargeDocument) impl.key = std::string();
+      if (impl.path.capacity() > kLargeDocument) impl.path = std::string();
+    }
+  } shrink{*impl_, doc.size()};
   simdjson::dom::element root;
   if (impl_->parser.parse(doc.data(), doc.size(), false).get(root) != simdjson::SUCCESS) {
     return false;
