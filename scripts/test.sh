@@ -21,6 +21,13 @@ meson test -C build-test --print-errorlogs
 cd /tmp
 "$root/.venv/bin/python" -m pytest -q -p no:cacheprovider "$root/tests/python"
 
+# The benchmark at a tiny size, so that its harness keeps running (it measures, it asserts
+# nothing); the full run is bench/run_bench.py.
+smoke_out=$(mktemp -d)
+"$root/.venv/bin/python" "$root/bench/run_bench.py" --smoke \
+  --only QuorvaneEngine,QuorvaneServer,SqliteJson --out "$smoke_out" >/dev/null
+rm -rf "$smoke_out"
+
 # The same tests under the sanitizers: every C++ test and the pytest suite with
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threads' tests with ThreadSanitizer.
 cd "$root"
