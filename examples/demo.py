@@ -27,7 +27,6 @@ def main() -> None:
         print("scan_prefix user: ", [id_ for id_, _ in db.scan_prefix("user:")])
         print("city is London    ", [id_ for id_, _ in db.filter_by_metadata("city", "London")])
         print("tags.0 is math    ", [id_ for id_, _ in db.filter_by_metadata("tags.0", "math")])
-        print("closed")
         del db  # releases the file's lock
 
         # DBEngineWebServer: every write goes through a write-ahead log first; bulk inserts
@@ -47,6 +46,8 @@ def main() -> None:
                for offset in range(0, len(london), 2)])
         with open(path + ".jsonl", encoding="utf-8") as log:
             print("activity log      ", len(log.readlines()), "lines")
+        del server
+        print("closed")
 
 
 if __name__ == "__main__":
