@@ -1,4 +1,4 @@
-// Creating a class object from a type specification, as both classes are built: a heap type
+// Creating a class object from a PyType_Spec, as both classes are built: a heap type
 // whose __module__ is "builtins" (no module is named for the class).
 #pragma once
 
