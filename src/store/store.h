@@ -62,7 +62,6 @@ struct WriterConnection {
 // A read connection with its statements, prepared on first use.
 struct ReaderConnection {
   Connection connection;
-  bool prepared = false;
   Statement get_doc;
   Statement scan_from;
   Statement index_matches;
