@@ -1,0 +1,11 @@
+// The JSON reader of decode_document in its strict dialect over arbitrary bytes: see
+// json_reader_checks.h for what is checked.
+#include <cstddef>
+#include <cstdint>
+
+#include "json_reader_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  quorvane::fuzzing::check_json_reader<quorvane::document::Dialect::Strict>(data, size);
+  return 0;
+}
