@@ -7,6 +7,16 @@
 
 namespace quorvane::py {
 
+namespace {
+
+// A record of a bulk insert: a tuple of exactly two items whose first is the id (as UTF-8).
+bool unpack_record(PyObject* item, std::string_view& id, PyObject*& second) {
+  PyObject* first = nullptr;
+  return unpack_pair(item, first, second) && extract_str_item(first, id);
+}
+
+}  // namespace
+
 bool extract_ids(PyObject* obj, const char* parameter, std::vector<std::string>& out) {
   out.clear();
   return for_each_sequence_item(
@@ -24,11 +34,9 @@ bool extract_dict_records(PyObject* obj, const char* parameter, std::vector<Dict
   return for_each_sequence_item(
       obj, parameter, [&](size_t length) { out.reserve(length); },
       [&](PyObject* item) {
-        PyObject* first = nullptr;
-        PyObject* second = nullptr;
-        if (!unpack_pair(item, first, second)) return false;
         std::string_view id;
-        if (!extract_str_item(first, id)) return false;
+        PyObject* second = nullptr;
+        if (!unpack_record(item, id, second)) return false;
         if (!PyDict_Check(second)) {
           raise_type_check(second, "dict");
           return false;
@@ -43,11 +51,9 @@ bool extract_json_records(PyObject* obj, const char* parameter, std::vector<Json
   return for_each_sequence_item(
       obj, parameter, [&](size_t length) { out.reserve(length); },
       [&](PyObject* item) {
-        PyObject* first = nullptr;
-        PyObject* second = nullptr;
-        if (!unpack_pair(item, first, second)) return false;
         std::string_view id;
-        if (!extract_str_item(first, id)) return false;
+        PyObject* second = nullptr;
+        if (!unpack_record(item, id, second)) return false;
         std::string_view text;
         if (!extract_str_item(second, text)) return false;
         out.push_back(JsonRecord{std::string(id), DocBytes::copy_of(text)});
