@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "util/file.h"
+#include "util/fork_generation.h"
 #include "util/no_destructor.h"
 
 namespace quorvane::store {
@@ -23,20 +24,36 @@ struct Registry {
   std::set<std::pair<dev_t, ino_t>> open_files;
 };
 
+void lock_registry_for_fork();
+void unlock_registry_after_fork();
+
 Registry& registry() {
   static NoDestructor<Registry> instance;
+  static const bool fork_handlers =
+      (at_fork(lock_registry_for_fork, unlock_registry_after_fork, unlock_registry_after_fork),
+       true);
+  (void)fork_handlers;
   return instance.get();
 }
+
+void lock_registry_for_fork() { registry().mutex.lock(); }
+void unlock_registry_after_fork() { registry().mutex.unlock(); }
 
 std::string system_error_text(int err) { return std::strerror(err); }
 
 }  // namespace
 
 FileLock::FileLock(FileLock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), dev_(other.dev_), ino_(other.ino_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      dev_(other.dev_),
+      ino_(other.ino_),
+      generation_(other.generation_) {}
 
 FileLock::~FileLock() {
-  if (fd_ < 0) return;
+  if (fd_ < 0 || !owned_by_this_process(generation_)) return;
+  // Unlocked before the close: a forked child may hold a copy of this descriptor, and the lock
+  // belongs to the open file that the copy shares, so closing ours alone would not free it.
+  (void)::flock(fd_, LOCK_UN);
   ::close(fd_);
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
@@ -70,7 +87,7 @@ Result<FileLock> FileLock::acquire(const std::string& path) {
     return Err{system_error_text(err)};
   }
   r.open_files.insert({st.st_dev, st.st_ino});
-  return FileLock(fd, st.st_dev, st.st_ino);
+  return FileLock(fd, st.st_dev, st.st_ino, fork_generation());
 }
 
 }  // namespace quorvane::store

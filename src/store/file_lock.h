@@ -7,10 +7,19 @@
 // files, keyed by (device, inode), is consulted first, and a hit is refused without touching
 // the file. The registry's mutex is held from the stat through open, flock and registration,
 // so two threads opening a new file cannot both succeed.
+//
+// Forks: the lock is released with an explicit unlock before the descriptor is closed, so a
+// forked child's copy of the descriptor cannot keep it. A FileLock belongs to the process that
+// acquired it: released in a forked child it does nothing at all (the parent still holds the
+// file). The child keeps its copy of the registry, so a file that its parent had open stays
+// refused in the child: the database library's own state for that file, copied at the fork,
+// no longer follows the file. The registry's mutex is held across fork(), so that the child
+// never inherits it locked.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 #include "util/result.h"
@@ -25,8 +34,8 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   FileLock(FileLock&& other) noexcept;
   FileLock& operator=(FileLock&&) = delete;
-  // Closes the descriptor (releasing the lock), then removes the file from the registry.
-  // Every SQLite connection to the file must be closed before.
+  // Unlocks and closes the descriptor, then removes the file from the registry. Every SQLite
+  // connection to the file must be closed before. In a forked child, does nothing.
   ~FileLock();
 
   // Opens `path` for reading and writing (created when missing, mode 0666 less the umask,
@@ -35,10 +44,12 @@ class FileLock {
   static Result<FileLock> acquire(const std::string& path);
 
  private:
-  FileLock(int fd, dev_t dev, ino_t ino) : fd_(fd), dev_(dev), ino_(ino) {}
+  FileLock(int fd, dev_t dev, ino_t ino, uint64_t generation)
+      : fd_(fd), dev_(dev), ino_(ino), generation_(generation) {}
   int fd_ = -1;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
+  uint64_t generation_ = 0;  // the fork generation of the process that holds the lock
 };
 
 }  // namespace quorvane::store
