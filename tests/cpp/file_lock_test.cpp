@@ -25,6 +25,14 @@ bool lockable_from_a_new_descriptor(const std::string& path) {
   return locked;
 }
 
+// The lock on `path`, or nothing (the failure reported).
+std::optional<FileLock> locked(const std::string& path) {
+  auto lock = FileLock::acquire(path);
+  EXPECT_TRUE(lock) << (lock ? "" : lock.error());
+  if (!lock) return std::nullopt;
+  return std::optional<FileLock>(std::move(lock).value());
+}
+
 // A child that runs `body`, whose result (true: success) is its exit status, and which the
 // alarm ends should it hang.
 template <class Body>
@@ -46,12 +54,8 @@ bool exited_cleanly(pid_t child) {
 TEST(FileLock, ReleasedInAForkedChildLeavesTheParentsLockInPlace) {
   TempDir dir;
   const std::string path = dir.file("a.db");
-  std::optional<FileLock> lock;
-  {
-    auto acquired = FileLock::acquire(path);
-    ASSERT_TRUE(acquired) << acquired.error();
-    lock.emplace(std::move(acquired).value());
-  }
+  std::optional<FileLock> lock = locked(path);
+  ASSERT_TRUE(lock);
   const pid_t child = fork_child([&] {
     // The child's copy shares the parent's open file: unlocking it would free the parent's lock.
     lock.reset();
@@ -66,12 +70,8 @@ TEST(FileLock, ReleasedInAForkedChildLeavesTheParentsLockInPlace) {
 TEST(FileLock, ParentsReleaseFreesTheFileWhileAChildHoldsACopy) {
   TempDir dir;
   const std::string path = dir.file("a.db");
-  std::optional<FileLock> lock;
-  {
-    auto acquired = FileLock::acquire(path);
-    ASSERT_TRUE(acquired) << acquired.error();
-    lock.emplace(std::move(acquired).value());
-  }
+  std::optional<FileLock> lock = locked(path);
+  ASSERT_TRUE(lock);
   int release[2];
   ASSERT_EQ(pipe(release), 0);
   int answer[2];
