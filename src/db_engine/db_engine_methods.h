@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "binding/borrow.h"
+#include "binding/process_owner.h"
 #include "binding/python.h"
 #include "db_engine/db_engine_object.h"
 #include "db_engine/write_op.h"
@@ -21,6 +22,7 @@ struct DBEngineMethods {
   static constexpr const char* kName = "DBEngine";
   static constexpr document::Parser kIdReadParser = document::Parser::Strict;
 
+  static const py::ProcessOwner& owner(PyObject* self) { return as_engine(self)->owner; }
   static py::BorrowFlag& borrow(PyObject* self) { return as_engine(self)->borrow; }
   static Engine& engine(PyObject* self) { return as_engine(self)->engine; }
   static document::KeyCache* key_cache(PyObject* self) { return &as_engine(self)->keys; }

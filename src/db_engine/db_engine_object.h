@@ -1,7 +1,9 @@
-// The Python object of DBEngine: the interpreter's header, the borrow flag and the engine.
+// The Python object of DBEngine: the interpreter's header, the owning process, the borrow
+// flag and the engine.
 #pragma once
 
 #include "binding/borrow.h"
+#include "binding/process_owner.h"
 #include "binding/python.h"
 #include "db_engine/db_engine.h"
 #include "document/key_cache.h"
@@ -10,6 +12,7 @@ namespace quorvane::db_engine {
 
 struct DBEngineObject {
   PyObject_HEAD
+  py::ProcessOwner owner;
   py::BorrowFlag borrow;
   DBEngine engine;
   // The str objects of recently decoded dict keys, reused by every read of this instance; used

@@ -7,6 +7,7 @@
 #include "binding/args.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "db_engine/db_engine_methods.h"
 #include "db_engine/db_engine_object.h"
 #include "document/decoder.h"
@@ -33,6 +34,7 @@ PyObject* db_engine_scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_
 PyObject* db_engine_filter_by_metadata(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(DBEngineMethods::owner(self))) return nullptr;
     static const py::Signature sig{
         "filter_by_metadata", "DBEngine", {"index_key", "index_value"}, 2};
     PyObject* argv[2];

@@ -1,10 +1,12 @@
-// The DBEngine class: construction, release, close_engine and the method table.
+// The DBEngine class: construction, release, close_engine and the method table. An instance
+// belongs to the process that constructed it; every method checks that first.
 #include <new>
 #include <string>
 
 #include "binding/args.h"
 #include "binding/class_builder.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "db_engine/db_engine_object.h"
 
 namespace quorvane::db_engine {
@@ -28,6 +30,7 @@ PyObject* db_engine_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = alloc(type, 0);
     if (!self) return nullptr;  // the engine is released here: its worker drains and ends
     DBEngineObject* obj = as_engine(self);
+    new (&obj->owner) py::ProcessOwner("DBEngine");
     new (&obj->borrow) py::BorrowFlag();
     new (&obj->engine) DBEngine(std::move(engine).value());
     new (&obj->keys) document::KeyCache();
@@ -39,8 +42,11 @@ void db_engine_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   DBEngineObject* obj = as_engine(self);
   obj->keys.~KeyCache();
-  obj->engine.~DBEngine();
+  // A copy inherited through fork() is left as it is (see binding/process_owner.h): its
+  // worker does not exist here and its store's files and lock are the parent's.
+  if (obj->owner.here()) obj->engine.~DBEngine();
   obj->borrow.~BorrowFlag();
+  obj->owner.~ProcessOwner();
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_fn(self);
   Py_DECREF(type);
@@ -100,6 +106,7 @@ PyObject* db_engine_type() {
 
 PyObject* db_engine_close_engine(PyObject* self, PyObject* /*unused*/) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(as_engine(self)->owner)) return nullptr;
     py::ExclusiveBorrow borrow(as_engine(self)->borrow);
     if (!borrow.ok()) return nullptr;
     if (Status s = as_engine(self)->engine.close_engine(); !s) {

@@ -9,6 +9,7 @@
 #include "binding/args.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "binding/records.h"
 #include "db_engine/db_engine_methods.h"
 #include "db_engine/db_engine_object.h"
@@ -55,6 +56,7 @@ PyObject* db_engine_insert_json(PyObject* self, PyObject* const* args, Py_ssize_
 PyObject* db_engine_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(DBEngineMethods::owner(self))) return nullptr;
     static const py::Signature sig{"insert_many", "DBEngine", {"records"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
@@ -79,6 +81,7 @@ PyObject* db_engine_insert_many(PyObject* self, PyObject* const* args, Py_ssize_
 PyObject* db_engine_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(DBEngineMethods::owner(self))) return nullptr;
     static const py::Signature sig{"insert_many_json", "DBEngine", {"records"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;

@@ -8,6 +8,7 @@
 #include "binding/args.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "db_engine_web_server/db_engine_web_server_methods.h"
 #include "db_engine_web_server/db_engine_web_server_object.h"
 #include "db_engine_web_server/write_op.h"
@@ -18,6 +19,7 @@ namespace quorvane::web_server {
 PyObject* server_trigger_backup(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(WebServerMethods::owner(self))) return nullptr;
     static const py::Signature sig{"trigger_backup", WebServerMethods::kName, {"target_path"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "binding/borrow.h"
+#include "binding/process_owner.h"
 #include "binding/python.h"
 #include "db_engine_web_server/db_engine_web_server_object.h"
 #include "db_engine_web_server/log_op.h"
@@ -36,6 +37,7 @@ struct WebServerMethods {
   static constexpr const char* kName = "DBEngineWebServer";
   static constexpr document::Parser kIdReadParser = document::Parser::Simd;
 
+  static const py::ProcessOwner& owner(PyObject* self) { return as_server(self)->owner; }
   static py::BorrowFlag& borrow(PyObject* self) { return as_server(self)->borrow; }
   static Engine& engine(PyObject* self) { return as_server(self)->server; }
   static document::KeyCache* key_cache(PyObject* self) { return &as_server(self)->keys; }

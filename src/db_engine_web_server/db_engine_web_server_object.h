@@ -1,8 +1,9 @@
-// The Python object of DBEngineWebServer: the interpreter's header, the borrow flag and the
-// server.
+// The Python object of DBEngineWebServer: the interpreter's header, the owning process, the
+// borrow flag and the server.
 #pragma once
 
 #include "binding/borrow.h"
+#include "binding/process_owner.h"
 #include "binding/python.h"
 #include "db_engine_web_server/db_engine_web_server.h"
 #include "document/key_cache.h"
@@ -11,6 +12,7 @@ namespace quorvane::web_server {
 
 struct DBEngineWebServerObject {
   PyObject_HEAD
+  py::ProcessOwner owner;
   py::BorrowFlag borrow;
   DBEngineWebServer server;
   // The str objects of recently decoded dict keys, reused by every read of this instance; used

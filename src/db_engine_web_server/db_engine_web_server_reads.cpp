@@ -11,6 +11,7 @@
 #include "binding/args.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "db_engine_web_server/db_engine_web_server_methods.h"
 #include "db_engine_web_server/db_engine_web_server_object.h"
 #include "document/decoder.h"
@@ -36,6 +37,7 @@ PyObject* server_scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* server_filter_by_metadata(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(WebServerMethods::owner(self))) return nullptr;
     static const py::Signature sig{"filter_by_metadata",
                                    WebServerMethods::kName,
                                    {"index_key", "index_value", "limit", "offset"},

@@ -1,6 +1,7 @@
 // The DBEngineWebServer class: construction, release, the method table, and the members that
 // shut it down and report on it (close_engine, __enter__, __exit__, queue_size). The writes,
-// the reads and trigger_backup have files of their own.
+// the reads and trigger_backup have files of their own. An instance belongs to the process
+// that constructed it; every method and the property check that first.
 #include <new>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 #include "binding/args.h"
 #include "binding/class_builder.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "db_engine_web_server/db_engine_web_server_object.h"
 
 namespace quorvane::web_server {
@@ -44,6 +46,7 @@ PyObject* server_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = alloc(type, 0);
     if (!self) return nullptr;  // the server is released here: its threads drain and end
     DBEngineWebServerObject* obj = as_server(self);
+    new (&obj->owner) py::ProcessOwner("DBEngineWebServer");
     new (&obj->borrow) py::BorrowFlag();
     new (&obj->server) DBEngineWebServer(std::move(server).value());
     new (&obj->keys) document::KeyCache();
@@ -55,8 +58,11 @@ void server_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   DBEngineWebServerObject* obj = as_server(self);
   obj->keys.~KeyCache();
-  obj->server.~DBEngineWebServer();
+  // A copy inherited through fork() is left as it is (see binding/process_owner.h): its
+  // threads do not exist here and its store's files and lock are the parent's.
+  if (obj->owner.here()) obj->server.~DBEngineWebServer();
   obj->borrow.~BorrowFlag();
+  obj->owner.~ProcessOwner();
   auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_fn(self);
   Py_DECREF(type);
@@ -64,6 +70,7 @@ void server_dealloc(PyObject* self) {
 
 PyObject* server_close_engine(PyObject* self, PyObject* /*unused*/) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(as_server(self)->owner)) return nullptr;
     py::ExclusiveBorrow borrow(as_server(self)->borrow);
     if (!borrow.ok()) return nullptr;
     as_server(self)->server.close_engine();
@@ -72,12 +79,16 @@ PyObject* server_close_engine(PyObject* self, PyObject* /*unused*/) {
 }
 
 PyObject* server_enter(PyObject* self, PyObject* /*unused*/) {
-  Py_INCREF(self);
-  return self;
+  return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(as_server(self)->owner)) return nullptr;
+    Py_INCREF(self);
+    return self;
+  });
 }
 
 PyObject* server_exit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(as_server(self)->owner)) return nullptr;
     static const py::Signature sig{
         "__exit__", "DBEngineWebServer", {"_exc_type", "_exc_value", "_traceback"}, 3};
     PyObject* argv[3];
@@ -91,6 +102,7 @@ PyObject* server_exit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* server_get_queue_size(PyObject* self, void* /*closure*/) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(as_server(self)->owner)) return nullptr;
     py::SharedBorrow borrow(as_server(self)->borrow);
     if (!borrow.ok()) return nullptr;
     return PyLong_FromSize_t(as_server(self)->server.queue_size());

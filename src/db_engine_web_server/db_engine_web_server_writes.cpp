@@ -21,6 +21,7 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/gil.h"
+#include "binding/process_owner.h"
 #include "binding/py_ref.h"
 #include "binding/records.h"
 #include "channel/channel.h"
@@ -151,6 +152,7 @@ PyObject* server_insert_json(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* server_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(WebServerMethods::owner(self))) return nullptr;
     static const py::Signature sig{"insert_many", WebServerMethods::kName, {"records"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
@@ -196,6 +198,7 @@ PyObject* server_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t n
 PyObject* server_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(WebServerMethods::owner(self))) return nullptr;
     static const py::Signature sig{"insert_many_json", WebServerMethods::kName, {"records"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;

@@ -7,6 +7,7 @@
 //                                         upsert(id, doc) and remove(id)
 //   static constexpr const char* kName;   the class name used in argument errors
 //   static constexpr document::Parser kIdReadParser;   parser of get, get_many, scan_prefix
+//   static const py::ProcessOwner& owner(PyObject* self);   checked first by every entry
 //   static py::BorrowFlag& borrow(PyObject* self);
 //   static Engine& engine(PyObject* self);
 //   static document::KeyCache* key_cache(PyObject* self);   the instance's decoded-key cache

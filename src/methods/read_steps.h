@@ -2,11 +2,12 @@
 // (`Class` is a traits struct, see class_traits.h), and the read frame that every read,
 // filter_by_metadata included, is built from.
 //
-// The frame: match the arguments, take the shared borrow, convert the arguments in parameter
-// order; run the storage step (store/reads.h) with the GIL released, holding the store by the
-// class's share, which is released inside the step; with the GIL held again raise the step's
-// error text, or decode the copied bytes with a parser and a message pair. The borrow lasts
-// for the whole call, so close_engine cannot run while the GIL is released.
+// The frame: check that the instance belongs to this process (binding/process_owner.h), match
+// the arguments, take the shared borrow, convert the arguments in parameter order; run the
+// storage step (store/reads.h) with the GIL released, holding the store by the class's share,
+// which is released inside the step; with the GIL held again raise the step's error text, or
+// decode the copied bytes with a parser and a message pair. The borrow lasts for the whole
+// call, so close_engine cannot run while the GIL is released.
 #pragma once
 
 #include <string>
@@ -18,6 +19,7 @@
 #include "binding/borrow.h"
 #include "binding/errors.h"
 #include "binding/gil.h"
+#include "binding/process_owner.h"
 #include "binding/python.h"
 #include "binding/records.h"
 #include "document/decoder.h"
@@ -63,6 +65,7 @@ inline std::string metadata_key(std::string_view index_key, std::string_view ind
 template <class Class>
 PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(Class::owner(self))) return nullptr;
     static const py::Signature sig{"get", Class::kName, {"id"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
@@ -89,6 +92,7 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
 template <class Class>
 PyObject* get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(Class::owner(self))) return nullptr;
     static const py::Signature sig{"get_many", Class::kName, {"ids"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
@@ -108,6 +112,7 @@ PyObject* get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 template <class Class>
 PyObject* scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(Class::owner(self))) return nullptr;
     static const py::Signature sig{"scan_prefix", Class::kName, {"prefix"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;

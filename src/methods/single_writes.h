@@ -1,7 +1,8 @@
 // The single-record write methods, insert, upsert, delete and insert_json, as one body per
 // method for both classes (`Class` is a traits struct, see class_traits.h).
 //
-// Each call matches its arguments, takes the shared borrow of the instance, converts its
+// Each call checks that the instance belongs to this process, matches its arguments, takes
+// the shared borrow of the instance, converts its
 // arguments in parameter order, tests that the writers are alive, encodes or validates, and
 // sends one operation with a blocking send, the GIL held throughout: the writer threads never
 // need the GIL, so a full queue drains while the caller waits. Once the operation is queued
@@ -16,6 +17,7 @@
 #include "binding/args.h"
 #include "binding/borrow.h"
 #include "binding/errors.h"
+#include "binding/process_owner.h"
 #include "binding/python.h"
 #include "methods/class_traits.h"
 #include "methods/write_steps.h"
@@ -39,6 +41,7 @@ PyObject* send_and_log(typename Class::Engine& engine, typename Class::Op op, Wr
 template <class Class, class MakeOp>
 PyObject* write_document(PyObject* self, const py::Signature& sig, PyObject* const* args,
                          Py_ssize_t nargs, PyObject* kwnames, MakeOp make_op, WriteAction action) {
+  if (!py::owned_here(Class::owner(self))) return nullptr;
   PyObject* argv[2];
   if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
   py::SharedBorrow borrow(Class::borrow(self));
@@ -76,6 +79,7 @@ PyObject* upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 template <class Class>
 PyObject* remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(Class::owner(self))) return nullptr;
     static const py::Signature sig{"delete", Class::kName, {"id"}, 1};
     PyObject* argv[1];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
@@ -93,6 +97,7 @@ PyObject* remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 template <class Class>
 PyObject* insert_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::guarded<PyObject*>([&]() -> PyObject* {
+    if (!py::owned_here(Class::owner(self))) return nullptr;
     static const py::Signature sig{"insert_json", Class::kName, {"id", "json_payload"}, 2};
     PyObject* argv[2];
     if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;

@@ -1,0 +1,17 @@
+#include "binding/process_owner.h"
+
+#include <string>
+
+#include "binding/errors.h"
+#include "util/format.h"
+
+namespace quorvane::py {
+
+void raise_opened_in_another_process(const ProcessOwner& owner) {
+  const std::string pid = std::to_string(owner.pid());
+  raise_runtime_error(format_message(
+      "This {} was opened in another process (pid {}); open the database again in this process",
+      {owner.class_name(), pid}));
+}
+
+}  // namespace quorvane::py

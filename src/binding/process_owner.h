@@ -1,0 +1,60 @@
+// The process an instance belongs to: the one that constructed it.
+//
+// A child of fork() holds a copy of every instance of its parent, but none of the threads
+// that apply its writes, and its copy of the store's in-memory state (SQLite keeps the log
+// index of a store in heap memory) no longer follows the file. Such a copy is unusable: every
+// method and property of either class calls owned_here() first, before it matches arguments
+// or takes the borrow (a borrow flag copied from the parent in the middle of a call would
+// otherwise refuse for ever), and in any other process raises RuntimeError
+// "This <class> was opened in another process (pid <pid>); open the database again in this
+// process". Nothing is read, queued or waited for.
+//
+// The check costs one relaxed atomic load and a comparison (the fork generation), no system
+// call. The pid is read once, at construction, for the message only.
+//
+// Releasing a copy in another process must touch no file, lock, thread or mutex of the
+// parent's: the class's tp_dealloc asks owner.here() and leaves the engine's memory as it is
+// (it is the child's private copy) when it is false.
+#pragma once
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "binding/python.h"
+#include "util/fork_generation.h"
+
+namespace quorvane::py {
+
+class ProcessOwner {
+ public:
+  // Records the calling process as the owner; `class_name` (a literal) names the class in
+  // the message.
+  explicit ProcessOwner(const char* class_name)
+      : generation_(fork_generation()), pid_(::getpid()), class_name_(class_name) {}
+
+  bool here() const { return owned_by_this_process(generation_); }
+  pid_t pid() const { return pid_; }
+  const char* class_name() const { return class_name_; }
+
+ private:
+  uint64_t generation_;
+  pid_t pid_;
+  const char* class_name_;
+};
+
+// Sets the RuntimeError of an instance used outside the process that constructed it.
+void raise_opened_in_another_process(const ProcessOwner& owner);
+
+// True in the process that constructed the instance; otherwise sets the RuntimeError and
+// returns false.
+inline bool owned_here(const ProcessOwner& owner) {
+  if (owner.here()) [[likely]] {
+    return true;
+  }
+  raise_opened_in_another_process(owner);
+  return false;
+}
+
+}  // namespace quorvane::py
