@@ -6,6 +6,7 @@
 #include "db_engine_web_server/backup_scheduler.h"
 #include "db_engine_web_server/backup_time.h"
 #include "db_engine_web_server/database_writer.h"
+#include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/log_writer.h"
 #include "db_engine_web_server/wal_replay.h"
 #include "db_engine_web_server/wal_writer.h"
@@ -56,10 +57,21 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   Result<std::shared_ptr<store::Store>> opened = store::Store::open(path);
   if (!opened) return std::move(opened).take_error();
   std::shared_ptr<store::Store> db = std::move(opened).value();
-  if (Status s = db->ensure_tables(); !s) return std::move(s).take_error();
   // Named after the store's absolute path, so that a thread opening one later reaches the
   // file next to the database whatever the working directory has become.
   const std::string wal_path = db->path() + ".wal";
+  const std::string activity_log_path = db->path() + ".jsonl";
+  // Both logs are looked at before anything is written, so that a construction refused for
+  // either changes no file.
+  if (Status s = check_log_path(wal_path, LogKind::WriteAhead); !s) {
+    return std::move(s).take_error();
+  }
+  if (enable_logging) {
+    if (Status s = check_log_path(activity_log_path, LogKind::Activity); !s) {
+      return std::move(s).take_error();
+    }
+  }
+  if (Status s = db->ensure_tables(); !s) return std::move(s).take_error();
   if (Status s = recover_wal_on_startup(*db, wal_path); !s) return std::move(s).take_error();
 
   DBEngineWebServer server;
@@ -110,7 +122,7 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
     auto log = channel::bounded<LogOp>(kQueueCapacity);
     server.log_queue_ = std::move(log.sender);
     server.log_writer_handle_ = start_thread(
-        [log_rx = hand_over(std::move(log.receiver)), log_path = server.db_->path() + ".jsonl",
+        [log_rx = hand_over(std::move(log.receiver)), log_path = activity_log_path,
          alive = server.worker_alive_]() { log_writer(std::move(*log_rx), log_path, alive); });
   }
   server.enable_logging_ = enable_logging;

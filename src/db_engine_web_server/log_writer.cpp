@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <string_view>
 
 #include "db_engine_web_server/activity_log_format.h"
-#include "document/string_escape.h"
 #include "db_engine_web_server/local_time.h"
+#include "db_engine_web_server/log_file_guard.h"
+#include "document/string_escape.h"
 #include "util/buffered_writer.h"
 #include "util/file.h"
 #include "util/format.h"
@@ -72,21 +74,26 @@ class LineWriter {
 void log_writer(channel::Receiver<LogOp> queue, std::string path,
                 std::shared_ptr<std::atomic<bool>> worker_alive) {
   MarkEndedOnExit mark_ended(std::move(worker_alive));
+  const std::string open_failure = format_message("cannot open the activity log {}: ", {path});
   // Appended to, never truncated; created with 0666 less the umask. Opened without waiting and
   // only kept when it is a regular file: a pipe in its place would block the open (or later
-  // writes) for ever, and close_engine with them.
-  Result<UniqueFd> fd = open_file(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
-  if (!fd) {
-    throw std::runtime_error(
-        format_message("cannot open the activity log {}: {}", {path, fd.error()}));
-  }
+  // writes) for ever, and close_engine with them. Opened for reading too, so that the guard
+  // can read the file's header; a file that may be written but not read is opened
+  // write-only, as before.
+  const int flags = O_APPEND | O_CREAT | O_NONBLOCK;
+  int open_errno = 0;
+  Result<UniqueFd> fd = open_file(path, O_RDWR | flags, &open_errno);
+  if (!fd && open_errno == EACCES) fd = open_file(path, O_WRONLY | flags);
+  if (!fd) throw std::runtime_error(open_failure + fd.error());
   struct stat st {};
   if (::fstat(fd->get(), &st) != 0 || !S_ISREG(st.st_mode) ||
       ::fcntl(fd->get(), F_SETFL, O_APPEND) != 0) {
-    throw std::runtime_error(format_message("cannot open the activity log {}: {}",
-                                            {path, "not a regular file"}));
+    throw std::runtime_error(open_failure + "not a regular file");
   }
-  BufferedFileWriter file(std::move(fd).value(), kActivityLogBuffer);
+  // Held until the writer ends; `file` is released first.
+  Result<ClaimedLog> log = claim_log(std::move(fd).value(), path, LogKind::Activity, open_failure);
+  if (!log) throw std::runtime_error(log.error());
+  BufferedFileWriter file(std::move(log->file), kActivityLogBuffer);
   LineWriter lines(file, path);
   while (std::optional<LogOp> op = queue.recv()) {
     if (op->kind == LogOp::Kind::Shutdown) break;

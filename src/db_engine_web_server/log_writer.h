@@ -13,7 +13,9 @@
 
 namespace quorvane::web_server {
 
-// The thread body. Opens `path` for appending (created when missing, never truncated), then
+// The thread body. Opens `path` for appending (created when missing, never truncated) and
+// holds it until it ends (claim_log, log_file_guard.h: a database file, or one that is held,
+// is refused like a file that cannot be opened), then
 // takes entries from `queue` until LogOp::Shutdown or the queue is disconnected: a Single
 // entry gives one line, a Batch one line per id, every line of an entry with the timestamp of
 // one clock reading taken when the entry was taken. Lines gather in an 8192-byte buffer that

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/wal_frame_reader.h"
 #include "store/apply_operation.h"
 #include "store/write_transaction.h"
@@ -62,23 +63,29 @@ void replay_frame(store::WriteTransaction& txn, store::OperationApplier& applier
 
 Status recover_wal_on_startup(store::Store& db, const std::string& wal_path) {
   int open_errno = 0;
-  Result<UniqueFd> file = open_file(wal_path, O_RDWR, &open_errno);
-  if (!file) {
+  Result<UniqueFd> opened = open_file(wal_path, O_RDWR, &open_errno);
+  if (!opened) {
     if (open_errno == ENOENT) return Status::Ok();
-    return Err{"Failed to open WAL file " + file.error()};
+    return Err{"Failed to open WAL file " + opened.error()};
   }
   // Only a regular file ends: a device or a pipe in its place could be read for ever.
   struct stat st {};
-  if (::fstat(file->get(), &st) != 0)
+  if (::fstat(opened->get(), &st) != 0)
     return Err{"Failed to open WAL file " + system_error_text(errno)};
   if (!S_ISREG(st.st_mode)) return Err{"Failed to open WAL file not a regular file"};
+  // Held, so that neither a store's database is replayed and emptied nor a store opens the
+  // log while it is.
+  Result<ClaimedLog> log = claim_log(std::move(opened).value(), wal_path, LogKind::WriteAhead,
+                                     "Failed to open WAL file ");
+  if (!log) return std::move(log).take_error();
+  const UniqueFd& file = log->file;
 
   Result<store::WriteTransaction> txn = store::WriteTransaction::begin(db);
   if (!txn) return std::move(txn).take_error();
   if (Status s = txn->open_tables(); !s) return s;
 
   store::OperationApplier applier;
-  BufferedFileReader reader(file->get());
+  BufferedFileReader reader(file.get());
   uint64_t remaining = static_cast<uint64_t>(st.st_size);
   WalFrame frame;
   for (bool more = true; more;) {
@@ -107,7 +114,7 @@ Status recover_wal_on_startup(store::Store& db, const std::string& wal_path) {
   }
   if (Status s = txn->commit(); !s) return s;
 
-  if (::ftruncate(file->get(), 0) != 0) {
+  if (::ftruncate(file.get(), 0) != 0) {
     throw std::runtime_error("Failed to truncate the write-ahead log after replay: " +
                              system_error_text(errno));
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "channel/batch.h"
+#include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/wal_frame.h"
 #include "util/buffered_writer.h"
 
@@ -24,9 +25,11 @@ struct WalWriterState {
   channel::Sender<WriteOp> apply_queue;
   bool shutdown_forwarded = false;
   size_t held = 0;  // operations of the batch in hand, not yet passed on
+  std::optional<store::FileLock> claim = std::nullopt;  // holds the file; released after `log`
 
   ~WalWriterState() {
     log.reset();
+    claim.reset();
     worker_alive->store(false, std::memory_order_release);
     write_queue.done(held);
     write_queue = channel::Receiver<WriteOp>();
@@ -35,8 +38,10 @@ struct WalWriterState {
   }
 };
 
+constexpr const char* kLogFailure = "write-ahead log I/O error: ";
+
 [[noreturn]] void log_failure(const std::string& error) {
-  throw std::runtime_error("write-ahead log I/O error: " + error);
+  throw std::runtime_error(kLogFailure + error);
 }
 
 }  // namespace
@@ -48,7 +53,11 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
                        std::move(apply_queue)};
   Result<UniqueFd> file = open_file(wal_path, O_RDWR | O_CREAT);
   if (!file) log_failure(file.error());
-  state.log.emplace(std::move(file).value(), kWalBufferSize);
+  Result<ClaimedLog> claimed =
+      claim_log(std::move(file).value(), wal_path, LogKind::WriteAhead, kLogFailure);
+  if (!claimed) throw std::runtime_error(claimed.error());
+  state.claim.emplace(std::move(claimed->claim));
+  state.log.emplace(std::move(claimed->file), kWalBufferSize);
   BufferedFileWriter& log = *state.log;
 
   size_t frames_since_truncate = 0;

@@ -4,7 +4,9 @@
 // database writer on the apply queue.
 //
 //  - The log is opened at `wal_path` for reading and writing (created when missing, never
-//    truncated on open, not in append mode), behind a 128 KiB buffer.
+//    truncated on open, not in append mode), behind a 128 KiB buffer, and held for the
+//    writer's life (claim_log, log_file_guard.h): a file that turns out to be a database, or
+//    held, is refused like a log that cannot be opened.
 //  - A batch is what is already queued, up to 5000 operations, ending early after a
 //    WriteOp::Shutdown. Its frames are written out once (no sync), then every operation is
 //    forwarded with a blocking send. When the write queue's receiving end counts what it
@@ -17,7 +19,7 @@
 //  - It ends after forwarding a WriteOp::Shutdown, when the write queue is disconnected and
 //    drained, when a forwarding send fails, or with a fault on any I/O error of the log (the
 //    batch in hand is then not forwarded). On every end: what is buffered is written out (an
-//    error ignored) and the file closed; `worker_alive` is stored false; the write queue is
+//    error ignored) and the file closed and let go; `worker_alive` is stored false; the write queue is
 //    released (what is queued is dropped); unless a WriteOp::Shutdown went ahead already, one
 //    is forwarded, best effort, so that the database writer ends once it has applied what it
 //    was given; then the apply queue's sending end is released.

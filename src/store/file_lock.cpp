@@ -90,4 +90,55 @@ Result<FileLock> FileLock::acquire(const std::string& path) {
   return FileLock(fd, st.st_dev, st.st_ino, fork_generation());
 }
 
+Result<FileLock> FileLock::claim(UniqueFd file) {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) return Err{system_error_text(errno)};
+  if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
+    (void)file.release();  // see acquire(): kept until exit
+    return Err{kAlreadyOpenText};
+  }
+  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    if (err == EWOULDBLOCK) return Err{kAlreadyOpenText};
+    return Err{system_error_text(err)};
+  }
+  r.open_files.insert({st.st_dev, st.st_ino});
+  return FileLock(file.release(), st.st_dev, st.st_ino, fork_generation());
+}
+
+FileLook look_at_file(const std::string& path, size_t head_bytes) {
+  FileLook look;
+  if (has_nul_byte(path)) return look;
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return look;
+  if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
+    look.holder = FileHolder::ThisProcess;
+    return look;
+  }
+  if (!S_ISREG(st.st_mode)) return look;
+  UniqueFd probe(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!probe || ::fstat(probe.get(), &st) != 0) return look;
+  if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
+    // Reached through another name between the stat and the open: see acquire().
+    (void)probe.release();
+    look.holder = FileHolder::ThisProcess;
+    return look;
+  }
+  if (!S_ISREG(st.st_mode)) return look;
+  if (::flock(probe.get(), LOCK_EX | LOCK_NB) == 0) {
+    (void)::flock(probe.get(), LOCK_UN);
+  } else if (errno == EWOULDBLOCK) {
+    look.holder = FileHolder::AnotherProcess;
+    return look;
+  }
+  look.head.resize(head_bytes);
+  const ssize_t n = ::pread(probe.get(), look.head.data(), head_bytes, 0);
+  look.head.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return look;
+}
+
 }  // namespace quorvane::store

@@ -35,6 +35,8 @@ class UniqueFd {
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
   void reset();
+  // Gives up the descriptor without closing it.
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;
