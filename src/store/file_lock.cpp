@@ -51,12 +51,15 @@ FileLock::FileLock(FileLock&& other) noexcept
 
 FileLock::~FileLock() {
   if (fd_ < 0 || !owned_by_this_process(generation_)) return;
+  // The entry goes in the same hold of the mutex as the close: once the descriptor is closed,
+  // an unlinked file's inode is free, and a new file can get its number at once; an entry
+  // left behind for a moment would refuse that new file as "already open".
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
   // Unlocked before the close: a forked child may hold a copy of this descriptor, and the lock
   // belongs to the open file that the copy shares, so closing ours alone would not free it.
   (void)::flock(fd_, LOCK_UN);
   ::close(fd_);
-  Registry& r = registry();
-  std::lock_guard lock(r.mutex);
   r.open_files.erase({dev_, ino_});
 }
 

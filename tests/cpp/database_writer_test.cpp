@@ -99,7 +99,7 @@ TEST(DatabaseWriter, CountersMoveAroundTheCommitAndShutdownEndsTheBatch) {
   f.commits.on_commit = [&] { at_commit.emplace_back(f.in_flight->load(), f.committed->load()); };
   ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", DocBytes::copy_of(R"({"k":1})"))));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::remove("never-stored")));
-  ASSERT_TRUE(f.apply.sender.send(WriteOp::backup("ignored")));
+  ASSERT_TRUE(f.apply.sender.send(WriteOp::backup(f.dir.file("backup"))));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::shutdown()));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("b", DocBytes::copy_of(R"({"k":2})"))));
   f.start();
