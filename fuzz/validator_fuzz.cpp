@@ -1,7 +1,8 @@
 // validate_json over arbitrary bytes, next to the strict JSON reader over the same bytes:
 //  - a refusal reads "<message> at line <l> column <c>" with one of the grammar's messages, and
-//    <l>, <c> name a place in the text (l is 1 + the line feeds before it): the end for the
-//    end-of-input messages, else a byte that can be where that message is reported;
+//    <l>, <c> name a place in the text (l is 1 + the line feeds read, so a fault at a line feed
+//    is column 0 of the next line): the end for the end-of-input messages, else a byte that can
+//    be where that message is reported (for a control character, the byte before it);
 //  - the grammar is the reader's: a text the reader accepts is valid, and a valid text the
 //    reader refuses is refused for what the validator does not look at (UTF-8, depth, number
 //    range, what \u escapes give).
@@ -84,12 +85,14 @@ void check_error_text(std::string_view text, const std::string& error) {
     fuzz_check(names_the_end, "an end-of-input fault not at the end");
     return;
   }
-  // The fault's byte may be the line feed that ends its line.
+  // Column 0 names the line feed that ends the line before.
+  fuzz_check(column >= 1 || line > 1, "column 0 of the first line for a fault at a byte");
   const size_t at = line_start + column - 1;
-  fuzz_check(column >= 1 && at <= line_end && at < text.size(), "a column beyond its line");
+  fuzz_check(at < line_end, "a column beyond its line");
   const auto byte = static_cast<unsigned char>(text[at]);
   if (message == err::kControlCharacter) {
-    fuzz_check(byte < 0x20, "a control character fault at another byte");
+    fuzz_check(at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) < 0x20,
+               "a control character fault not just before one");
   } else if (!placement->not_at.empty() || message == err::kTrailingCharacters) {
     fuzz_check(!is_whitespace(byte) &&
                    placement->not_at.find(static_cast<char>(byte)) == std::string_view::npos,

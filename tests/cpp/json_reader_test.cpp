@@ -145,6 +145,13 @@ TEST(JsonReader, FaultTextsAndPositions) {
       {"\n\n  x", "expected value at line 3 column 3", "ExpectedValue at character 4 ('x')"},
       {std::string("{\"a\":1}\0", 8), "trailing characters at line 1 column 8",
        std::string("TrailingData at character 7 ('") + '\0' + "')"},
+      // A fault at a line feed is where reading stands once the line feed is read.
+      {"[\"new\nline\"]",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0",
+       "ControlCharacterInString at character 5 ('\n')"},
+      {"[tru\n]", "expected ident at line 2 column 0", "InvalidLiteral at character 4 ('\n')"},
+      {"[\"\\\n\"]", "invalid escape at line 2 column 0", ""},
+      {"[1e\n]", "invalid number at line 2 column 0", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read<Dialect::Strict>(c.input), "error: " + c.strict) << c.input;
