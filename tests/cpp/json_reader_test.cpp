@@ -161,6 +161,31 @@ TEST(JsonReader, FaultTextsAndPositions) {
   }
 }
 
+// The strict dialect reads an exponent into 32 bits: a positive one that passes 2^31-1 is out
+// of range at the digit where it does, if the number is not zero; a negative one, or any
+// exponent of a zero, gives a zero of the number's sign. An exponent that fits but makes the
+// float infinite is out of range at the number's last digit.
+TEST(JsonReader, StrictExponentBeyond32Bits) {
+  const std::pair<std::string, int> out_of_range[] = {
+      {"[0.4e0066" + std::string(127, '9') + "]", 17},
+      {"[1e214748364800]", 13},  // 2147483648 passes at its tenth digit
+      {"[1e214748364700]", 14},  // 2147483647 fits: the eleventh digit passes
+      {"[1e0000021474836480]", 18},
+      {"[-2E+99999999999]", 15},
+      {"[123456789012345678901234567890e99999999999]", 42},
+      {"[0.00000000000000000000000000001234567890123456789e+30000000000]", 62},
+  };
+  for (const auto& [text, column] : out_of_range) {
+    EXPECT_EQ(read<Dialect::Strict>(text),
+              "error: number out of range at line 1 column " + std::to_string(column))
+        << text;
+  }
+  EXPECT_EQ(read<Dialect::Strict>("{\"a\":\n  1e99999999999}"),
+            "error: number out of range at line 2 column 14");
+  EXPECT_EQ(read<Dialect::Strict>("[1e-99999999999,0e99999999999,-0.0E+99999999999]"),
+            "[f0,f0,f-0]");
+}
+
 TEST(JsonReader, NestingIsBoundedPerDialect) {
   EXPECT_EQ(read<Dialect::Strict>(nested(127)), nested(127));
   EXPECT_EQ(read<Dialect::Strict>(nested(128)),
