@@ -5,7 +5,9 @@
 //    be where that message is reported (for a control character, the byte before it);
 //  - the grammar is the reader's: a text the reader accepts is valid, and a valid text the
 //    reader refuses is refused for what the validator does not look at (UTF-8, depth, number
-//    range, what \u escapes give).
+//    range, what \u escapes give);
+//  - when both refuse with the same message, they name the same place, except that the
+//    reader reports a control character at itself and the validator at the byte before it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -126,5 +128,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_check(!read || !error, "a text the reader accepts is refused");
   fuzz_check(read || error || beyond_the_grammar(reader.fault()),
              "a valid text the reader refuses for its grammar");
+  if (!read && error) {
+    const size_t reader_at = reader.fault_offset();
+    const std::string reader_error =
+        document::fault_text(document::Dialect::Strict, reader.fault(), text, reader_at);
+    const bool same_message = reader_error.compare(0, reader_error.rfind(" at line "), *error, 0,
+                                                   error->rfind(" at line ")) == 0;
+    if (same_message && reader.fault() == document::JsonFault::ControlCharacter) {
+      fuzz_check(
+          reader_at >= 1 && *error == err::at_position(text, reader_at - 1, err::kControlCharacter),
+          "a control character the validator reports elsewhere than before the reader's");
+    } else if (same_message) {
+      fuzz_check(reader_error == *error, "one fault placed differently by the two readers");
+    }
+  }
   return 0;
 }

@@ -135,7 +135,10 @@ TEST(JsonReader, FaultTextsAndPositions) {
       {R"({"a":1,)", "EOF while parsing a value at line 1 column 7", ""},
       {"\"abc", "EOF while parsing a string at line 1 column 4", ""},
       {R"("\x")", "invalid escape at line 1 column 3", ""},
-      {R"("\u12G4")", "invalid escape at line 1 column 6", ""},
+      // The four bytes of a \u escape are taken whatever they are.
+      {R"("\u12G4")", "invalid escape at line 1 column 7", ""},
+      {R"("\u1x")", "EOF while parsing a string at line 1 column 6", ""},
+      {R"("\ud800\u12G4")", "invalid escape at line 1 column 13", ""},
       {"01", "invalid number at line 1 column 2", "InvalidNumber at character 1 ('1')"},
       {"-", "EOF while parsing a value at line 1 column 1", ""},
       {"1.e5", "invalid number at line 1 column 3", ""},

@@ -78,6 +78,8 @@ def test_values_come_back_with_their_types(stored_engine):
         # A control character is read before it is refused: a line feed starts a new line.
         ('{"s":"a\nb"}',
          "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"),
+        # The four bytes of a \u escape are read before it is refused.
+        ('{"s":"\\u12G4"}', "invalid escape at line 1 column 12"),
     ],
 )
 def test_parse_failures_carry_each_methods_message(stored_engine, stored, text):
