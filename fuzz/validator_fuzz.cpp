@@ -1,10 +1,13 @@
 // validate_json over arbitrary bytes, next to the strict JSON reader over the same bytes:
 //  - a refusal reads "<message> at line <l> column <c>" with one of the grammar's messages, and
-//    <l>, <c> name a place in the text (l is 1 + the line feeds before it): the end for the
-//    end-of-input messages, else a byte that can be where that message is reported;
+//    <l>, <c> name a place in the text (l is 1 + the line feeds read, so a fault at a line feed
+//    is column 0 of the next line): the end for the end-of-input messages, else a byte that can
+//    be where that message is reported (for a control character, the byte before it);
 //  - the grammar is the reader's: a text the reader accepts is valid, and a valid text the
 //    reader refuses is refused for what the validator does not look at (UTF-8, depth, number
-//    range, what \u escapes give).
+//    range, what \u escapes give);
+//  - when both refuse with the same message, they name the same place, except that the
+//    reader reports a control character at itself and the validator at the byte before it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -84,12 +87,14 @@ void check_error_text(std::string_view text, const std::string& error) {
     fuzz_check(names_the_end, "an end-of-input fault not at the end");
     return;
   }
-  // The fault's byte may be the line feed that ends its line.
+  // Column 0 names the line feed that ends the line before.
+  fuzz_check(column >= 1 || line > 1, "column 0 of the first line for a fault at a byte");
   const size_t at = line_start + column - 1;
-  fuzz_check(column >= 1 && at <= line_end && at < text.size(), "a column beyond its line");
+  fuzz_check(at < line_end, "a column beyond its line");
   const auto byte = static_cast<unsigned char>(text[at]);
   if (message == err::kControlCharacter) {
-    fuzz_check(byte < 0x20, "a control character fault at another byte");
+    fuzz_check(at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) < 0x20,
+               "a control character fault not just before one");
   } else if (!placement->not_at.empty() || message == err::kTrailingCharacters) {
     fuzz_check(!is_whitespace(byte) &&
                    placement->not_at.find(static_cast<char>(byte)) == std::string_view::npos,
@@ -123,5 +128,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_check(!read || !error, "a text the reader accepts is refused");
   fuzz_check(read || error || beyond_the_grammar(reader.fault()),
              "a valid text the reader refuses for its grammar");
+  if (!read && error) {
+    const size_t reader_at = reader.fault_offset();
+    const std::string reader_error =
+        document::fault_text(document::Dialect::Strict, reader.fault(), text, reader_at);
+    const bool same_message = reader_error.compare(0, reader_error.rfind(" at line "), *error, 0,
+                                                   error->rfind(" at line ")) == 0;
+    if (same_message && reader.fault() == document::JsonFault::ControlCharacter) {
+      fuzz_check(
+          reader_at >= 1 && *error == err::at_position(text, reader_at - 1, err::kControlCharacter),
+          "a control character the validator reports elsewhere than before the reader's");
+    } else if (same_message) {
+      fuzz_check(reader_error == *error, "one fault placed differently by the two readers");
+    }
+  }
   return 0;
 }

@@ -35,7 +35,7 @@ enum class JsonFault : uint8_t {
   TrailingComma,
   InvalidEscape,
   InvalidNumber,
-  NumberOutOfRange,   // a float that would be infinite
+  NumberOutOfRange,   // a float that would be infinite, or its exponent beyond 32 bits
   IntegerOutOfRange,  // an integer literal beyond both 64-bit ranges (simd dialect only)
   ControlCharacter,
   InvalidUtf8,

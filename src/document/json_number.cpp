@@ -1,6 +1,8 @@
 #include "document/json_number.h"
 
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <system_error>
 
 namespace quorvane::document {
@@ -48,6 +50,27 @@ bool parse_json_float(const char* begin, const char* end, double& out) {
   if (leading_exponent(begin, end) >= 0) return false;
   out = *begin == '-' ? -0.0 : 0.0;
   return true;
+}
+
+const char* strict_exponent_overflow_at(const char* begin, const char* exponent_digits,
+                                        const char* end) {
+  if (exponent_digits[-1] == '-') return nullptr;
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  const char* overflow = nullptr;
+  int32_t exponent = 0;
+  for (const char* p = exponent_digits; p < end; ++p) {
+    const int32_t digit = *p - '0';
+    if (exponent > kMax / 10 || (exponent == kMax / 10 && digit > kMax % 10)) {
+      overflow = p;
+      break;
+    }
+    exponent = exponent * 10 + digit;
+  }
+  if (!overflow) return nullptr;
+  for (const char* p = begin; p < exponent_digits; ++p) {
+    if (*p >= '1' && *p <= '9') return overflow;
+  }
+  return nullptr;
 }
 
 }  // namespace quorvane::document

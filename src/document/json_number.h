@@ -24,11 +24,22 @@ struct JsonNumber {
 // too large (it would be infinite).
 bool parse_json_float(const char* begin, const char* end, double& out);
 
+// The strict dialect reads an exponent's digits into a 32-bit signed integer and gives up at
+// the first digit that would take it past 2^31-1. For the number [begin, end), whose exponent's
+// digits start at `exponent_digits`, that digit when the number is out of range there: its
+// exponent is positive and some digit before the exponent is not zero. Null otherwise, also
+// when the exponent overflows but is negative or the number is zero: the value is then a zero
+// of its sign, which parse_json_float gives.
+const char* strict_exponent_overflow_at(const char* begin, const char* exponent_digits,
+                                        const char* end);
+
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 // Reads the number that starts at `p` (a '-' or a digit; `end` is the end of the text).
 // Integer literals that fit 0..2^64-1 or -2^63..-1 become integers; every other number is a
 // float, except that in the simd dialect an integer literal beyond both ranges is refused.
+// A float that would be infinite is refused, in the strict dialect at its last digit or, when
+// its exponent passes 32 bits, at the digit where it does (strict_exponent_overflow_at).
 // Returns the position just past the number, or null with `fault` and `fault_at` set.
 template <Dialect D>
 const char* read_number(const char* p, const char* end, JsonNumber& out, JsonFault& fault,
@@ -76,7 +87,16 @@ const char* read_number(const char* p, const char* end, JsonNumber& out, JsonFau
       fault_at = p;
       return nullptr;
     }
+    const char* exponent_digits = p;
     while (is_digit(*p)) ++p;
+    // Nine digits always fit 32 bits.
+    if (D == Dialect::Strict && p - exponent_digits > 9) {
+      if (const char* at = strict_exponent_overflow_at(start, exponent_digits, p)) {
+        fault = JsonFault::NumberOutOfRange;
+        fault_at = at;
+        return nullptr;
+      }
+    }
   }
 
   if (integer) {

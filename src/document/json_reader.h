@@ -377,13 +377,23 @@ class JsonReader {
     return p + 2;
   }
 
-  // Four hex digits from `p`, or -1 with the fault set.
+  // Four hex digits from `p`, or -1 with the fault set. The strict dialect takes the four
+  // bytes whatever they are, as validate_json does: a fault is at the last of them, or at the
+  // end when fewer remain.
   int32_t hex4(const char* p) {
+    if (D == Dialect::Strict && end_ - p < 4) {
+      fail(JsonFault::EofWhileParsingString, end_);
+      return -1;
+    }
     int32_t n = 0;
     for (int i = 0; i < 4; ++i) {
       const int digit = reader_detail::hex_value(p[i]);
       if (digit < 0) {
-        fail_at(p + i, JsonFault::InvalidEscape, JsonFault::EofWhileParsingString);
+        if (D == Dialect::Strict) {
+          fail(JsonFault::InvalidEscape, p + 3);
+        } else {
+          fail_at(p + i, JsonFault::InvalidEscape, JsonFault::EofWhileParsingString);
+        }
         return -1;
       }
       n = n * 16 + digit;

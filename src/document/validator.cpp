@@ -254,7 +254,9 @@ bool Validator::string() {
       ++pos_;
       return true;
     }
-    if (c != '\\') return fail(pos_, err::kControlCharacter);
+    // A control character is not taken: the fault is where reading stopped, at the byte
+    // before it (inside a string, so there is always one: the opening quote at least).
+    if (c != '\\') return fail(pos_ - 1, err::kControlCharacter);
     ++pos_;
     if (!escape()) return false;
   }

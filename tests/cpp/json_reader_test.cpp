@@ -135,7 +135,10 @@ TEST(JsonReader, FaultTextsAndPositions) {
       {R"({"a":1,)", "EOF while parsing a value at line 1 column 7", ""},
       {"\"abc", "EOF while parsing a string at line 1 column 4", ""},
       {R"("\x")", "invalid escape at line 1 column 3", ""},
-      {R"("\u12G4")", "invalid escape at line 1 column 6", ""},
+      // The four bytes of a \u escape are taken whatever they are.
+      {R"("\u12G4")", "invalid escape at line 1 column 7", ""},
+      {R"("\u1x")", "EOF while parsing a string at line 1 column 6", ""},
+      {R"("\ud800\u12G4")", "invalid escape at line 1 column 13", ""},
       {"01", "invalid number at line 1 column 2", "InvalidNumber at character 1 ('1')"},
       {"-", "EOF while parsing a value at line 1 column 1", ""},
       {"1.e5", "invalid number at line 1 column 3", ""},
@@ -145,6 +148,13 @@ TEST(JsonReader, FaultTextsAndPositions) {
       {"\n\n  x", "expected value at line 3 column 3", "ExpectedValue at character 4 ('x')"},
       {std::string("{\"a\":1}\0", 8), "trailing characters at line 1 column 8",
        std::string("TrailingData at character 7 ('") + '\0' + "')"},
+      // A fault at a line feed is where reading stands once the line feed is read.
+      {"[\"new\nline\"]",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0",
+       "ControlCharacterInString at character 5 ('\n')"},
+      {"[tru\n]", "expected ident at line 2 column 0", "InvalidLiteral at character 4 ('\n')"},
+      {"[\"\\\n\"]", "invalid escape at line 2 column 0", ""},
+      {"[1e\n]", "invalid number at line 2 column 0", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read<Dialect::Strict>(c.input), "error: " + c.strict) << c.input;
@@ -152,6 +162,31 @@ TEST(JsonReader, FaultTextsAndPositions) {
       EXPECT_EQ(read<Dialect::Simd>(c.input), "error: " + c.simd) << c.input;
     }
   }
+}
+
+// The strict dialect reads an exponent into 32 bits: a positive one that passes 2^31-1 is out
+// of range at the digit where it does, if the number is not zero; a negative one, or any
+// exponent of a zero, gives a zero of the number's sign. An exponent that fits but makes the
+// float infinite is out of range at the number's last digit.
+TEST(JsonReader, StrictExponentBeyond32Bits) {
+  const std::pair<std::string, int> out_of_range[] = {
+      {"[0.4e0066" + std::string(127, '9') + "]", 17},
+      {"[1e214748364800]", 13},  // 2147483648 passes at its tenth digit
+      {"[1e214748364700]", 14},  // 2147483647 fits: the eleventh digit passes
+      {"[1e0000021474836480]", 18},
+      {"[-2E+99999999999]", 15},
+      {"[123456789012345678901234567890e99999999999]", 42},
+      {"[0.00000000000000000000000000001234567890123456789e+30000000000]", 62},
+  };
+  for (const auto& [text, column] : out_of_range) {
+    EXPECT_EQ(read<Dialect::Strict>(text),
+              "error: number out of range at line 1 column " + std::to_string(column))
+        << text;
+  }
+  EXPECT_EQ(read<Dialect::Strict>("{\"a\":\n  1e99999999999}"),
+            "error: number out of range at line 2 column 14");
+  EXPECT_EQ(read<Dialect::Strict>("[1e-99999999999,0e99999999999,-0.0E+99999999999]"),
+            "[f0,f0,f-0]");
 }
 
 TEST(JsonReader, NestingIsBoundedPerDialect) {

@@ -59,16 +59,42 @@ TEST(ValidateJson, RefusesWithPosition) {
       {"[-]", "invalid number at line 1 column 3"},
       {"\"abc", "EOF while parsing a string at line 1 column 4"},
       {"\"\\", "EOF while parsing a string at line 1 column 2"},
-      {"\"a\x01\"",
-       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 3"},
       {R"("\q")", "invalid escape at line 1 column 3"},
       {R"(["\u12G4"])", "invalid escape at line 1 column 8"},
       {R"("\u12")", "EOF while parsing a string at line 1 column 6"},
       {"[\n1,\n]", "expected value at line 3 column 1"},
       {"{\n  \"a\": tru", "EOF while parsing a value at line 2 column 10"},
+      // A fault at a line feed is where reading stands once the line feed is read.
+      {"[\"\\u123\n\"]", "invalid escape at line 2 column 0"},
+      {"[tru\n]", "expected ident at line 2 column 0"},
+      {"[\"\\\n\"]", "invalid escape at line 2 column 0"},
+      {"[1.\n]", "invalid number at line 2 column 0"},
+      {"[-\n1]", "invalid number at line 2 column 0"},
+      {"[1e\n]", "invalid number at line 2 column 0"},
   };
   for (const auto& [text, error] : refused) {
     EXPECT_EQ(validate_json(text).value_or("accepted"), error) << text;
+  }
+}
+
+// A control character in a string is not read: the fault is at the byte before it, and a line
+// feed there starts no new line.
+TEST(ValidateJson, ControlCharacterIsReportedBeforeIt) {
+  const std::pair<std::string, std::string> refused[] = {
+      {"[\"\t\"]", "line 1 column 2"},
+      {std::string("[\"a\0\"]", 6), "line 1 column 3"},
+      {"[\"new\nline\"]", "line 1 column 5"},
+      {"\"a\x01\"", "line 1 column 2"},
+      {"[\"\x7f\x1f\"]", "line 1 column 3"},
+      {"[\"\\n\t\"]", "line 1 column 4"},        // just after an escape
+      {"[\"\\u00e9\x1f\"]", "line 1 column 8"},  // just after a \u escape
+      {"{\"a\tb\":1}", "line 1 column 3"},       // in a key
+      {"[1,\n\"x\ty\"]", "line 2 column 2"},
+  };
+  for (const auto& [text, position] : refused) {
+    EXPECT_EQ(validate_json(text).value_or("accepted"),
+              "control character (\\u0000-\\u001F) found while parsing a string at " + position)
+        << text;
   }
 }
 
@@ -106,7 +132,7 @@ TEST(ValidateJson, LargeInputs) {
   EXPECT_EQ(validate_json("\"" + long_text + "\""), std::nullopt);
   EXPECT_EQ(validate_json("\"" + long_text + "\x1f\"").value_or("accepted"),
             "control character (\\u0000-\\u001F) found while parsing a string at line 1 column " +
-                std::to_string(long_text.size() + 2));
+                std::to_string(long_text.size() + 1));
   EXPECT_EQ(validate_json("\"" + long_text).value_or("accepted"),
             "EOF while parsing a string at line 1 column " + std::to_string(long_text.size() + 1));
 }

@@ -75,6 +75,11 @@ def test_values_come_back_with_their_types(stored_engine):
         (b"", "EOF while parsing a value at line 1 column 0"),
         ('{"a":1}\n{"b":2}', "trailing characters at line 2 column 1"),
         ('{"a":[1,]}', "trailing comma at line 1 column 9"),
+        # A control character is read before it is refused: a line feed starts a new line.
+        ('{"s":"a\nb"}',
+         "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"),
+        # The four bytes of a \u escape are read before it is refused.
+        ('{"s":"\\u12G4"}', "invalid escape at line 1 column 12"),
     ],
 )
 def test_parse_failures_carry_each_methods_message(stored_engine, stored, text):
