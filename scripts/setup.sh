@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what quorvane needs on Debian 12 (as root, or through sudo), then builds and
-# installs the module into the virtual environment .venv, made from Debian's /usr/bin/python3
-# with the system's site packages (pytest and the rest come from Debian).
+# Installs what quorvane needs on Debian 12 (as root, or through sudo), then builds the wheel
+# (dist/) and installs it into the virtual environment .venv, made from Debian's
+# /usr/bin/python3 with the system's site packages (pytest and the rest come from Debian).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,5 +27,8 @@ fi
 if [ ! -x .venv/bin/python ]; then
   /usr/bin/python3 -m venv --system-site-packages .venv
 fi
-.venv/bin/python -m pip install -q --no-index --no-build-isolation \
-  --config-settings=builddir=build-pip --force-reinstall --no-deps .
+# One wheel (dist/), and that wheel installed here.
+rm -rf dist
+.venv/bin/python -m pip wheel -q --no-index --no-build-isolation --no-deps \
+  --config-settings=builddir=build-pip --wheel-dir dist .
+.venv/bin/python -m pip install -q --no-index --force-reinstall --no-deps dist/quorvane-*.whl
