@@ -10,6 +10,8 @@ packages=(
   python3-dev python3-venv python3-mesonpy
   libsqlite3-dev libsimdjson-dev libgtest-dev
   python3-pytest python3-hypothesis faketime sqlite3
+  # what Debian's pytest and hypothesis need on Python 3.10 (scripts/test_pythons.sh)
+  python3-exceptiongroup python3-tomli
 )
 
 missing=()
@@ -27,7 +29,7 @@ fi
 if [ ! -x .venv/bin/python ]; then
   /usr/bin/python3 -m venv --system-site-packages .venv
 fi
-# One wheel (dist/), and that wheel installed here.
+# One wheel, installed here and, by scripts/test_pythons.sh, under every other Python.
 rm -rf dist
 .venv/bin/python -m pip wheel -q --no-index --no-build-isolation --no-deps \
   --config-settings=builddir=build-pip --wheel-dir dist .
