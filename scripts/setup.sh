@@ -9,7 +9,7 @@ packages=(
   g++ pkg-config meson ninja-build
   python3-dev python3-venv python3-mesonpy
   libsqlite3-dev libsimdjson-dev libgtest-dev
-  python3-pytest python3-hypothesis faketime sqlite3
+  python3-pytest python3-hypothesis faketime sqlite3 mypy
   # what Debian's pytest and hypothesis need on Python 3.10 (scripts/test_pythons.sh)
   python3-exceptiongroup python3-tomli
 )
