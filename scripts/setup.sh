@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what quorvane needs on Debian 12 (as root, or through sudo), then builds and
-# installs the module into the virtual environment .venv, made from Debian's /usr/bin/python3
-# with the system's site packages (pytest and the rest come from Debian).
+# Installs what quorvane needs on Debian 12 (as root, or through sudo), then builds the wheel
+# (dist/) and installs it into the virtual environment .venv, made from Debian's
+# /usr/bin/python3 with the system's site packages (pytest and the rest come from Debian).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +9,9 @@ packages=(
   g++ pkg-config meson ninja-build
   python3-dev python3-venv python3-mesonpy
   libsqlite3-dev libsimdjson-dev libgtest-dev
-  python3-pytest python3-hypothesis faketime sqlite3
+  python3-pytest python3-hypothesis faketime sqlite3 mypy
+  # what Debian's pytest and hypothesis need on Python 3.10 (scripts/test_pythons.sh)
+  python3-exceptiongroup python3-tomli
 )
 
 missing=()
@@ -27,5 +29,8 @@ fi
 if [ ! -x .venv/bin/python ]; then
   /usr/bin/python3 -m venv --system-site-packages .venv
 fi
-.venv/bin/python -m pip install -q --no-index --no-build-isolation \
-  --config-settings=builddir=build-pip --force-reinstall --no-deps .
+# One wheel, installed here and, by scripts/test_pythons.sh, under every other Python.
+rm -rf dist
+.venv/bin/python -m pip wheel -q --no-index --no-build-isolation --no-deps \
+  --config-settings=builddir=build-pip --wheel-dir dist .
+.venv/bin/python -m pip install -q --no-index --force-reinstall --no-deps dist/quorvane-*.whl

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Set up, build, and run every test: the C++ unit tests through meson test and the Python
-# tests through pytest against the installed module. Fails when a test fails or none ran.
+# Set up, build, and run every test: the C++ unit tests through meson test, the Python tests
+# through pytest against the installed wheel, under Debian's Python and every other CPython
+# 3.10+ that the machine has, and the check of the type information. Fails when a test fails
+# or none ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,6 +29,11 @@ smoke_out=$(mktemp -d)
 "$root/.venv/bin/python" "$root/bench/run_bench.py" --smoke \
   --only QuorvaneEngine,QuorvaneServer,SqliteJson --out "$smoke_out" >/dev/null
 rm -rf "$smoke_out"
+
+# The same wheel under the other CPythons from 3.10 on, and the stubs checked with mypy where
+# they are installed.
+bash "$root/scripts/test_pythons.sh"
+/usr/bin/python3 "$root/tests/typing/check_types.py" "$root/.venv/bin/python"
 
 # The same tests under the sanitizers: every C++ test and the pytest suite with
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threads' tests with ThreadSanitizer.

@@ -2,8 +2,28 @@ import contextlib
 import gc
 import os
 import sqlite3
+import sys
 
 import pytest
+
+
+# Exceptions carry notes (add_note, __notes__) from Python 3.11 on; on older interpreters the
+# module raises the same exceptions without them.
+EXCEPTION_NOTES = sys.version_info >= (3, 11)
+
+
+@pytest.fixture
+def expected_notes():
+    """expected_notes(parameter): the __notes__ an argument error about `parameter` carries on
+    this interpreter, to compare with getattr(error, "__notes__", []): the one note naming the
+    parameter where exceptions have notes, none before 3.11; none for parameter None."""
+
+    def notes(parameter):
+        if parameter is None or not EXCEPTION_NOTES:
+            return []
+        return [f"while processing '{parameter}'"]
+
+    return notes
 
 
 @pytest.fixture

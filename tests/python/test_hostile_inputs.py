@@ -280,17 +280,16 @@ def assert_unchanged(db, class_name, db_path):
 
 
 @pytest.mark.parametrize("class_name,method,args,error,message,parameter", cases())
-def test_a_hostile_argument_gets_its_error_and_queues_nothing(opened, db_path, class_name,
-                                                              method, args, error, message,
-                                                              parameter):
+def test_a_hostile_argument_gets_its_error_and_queues_nothing(opened, db_path, expected_notes,
+                                                              class_name, method, args, error,
+                                                              message, parameter):
     db = opened(class_name)
     arguments = args()
     with pytest.raises(error) as info:
         getattr(db, method)(*arguments)
     del arguments
     assert str(info.value) == message
-    assert getattr(info.value, "__notes__", []) == (
-        [f"while processing '{parameter}'"] if parameter else [])
+    assert getattr(info.value, "__notes__", []) == expected_notes(parameter)
     assert_unchanged(db, class_name, db_path)
 
 
@@ -321,7 +320,7 @@ def test_the_server_hands_back_a_record_that_does_not_convert(opened, db_path, c
     ("NUL byte", {"path": "\x00x"}, RuntimeError, "file name contained an unexpected NUL byte",
      None),
 ])
-def test_constructor_arguments(tmp_path, case, kwargs, error, message, parameter):
+def test_constructor_arguments(tmp_path, expected_notes, case, kwargs, error, message, parameter):
     classes = [quorvane.DBEngine, quorvane.DBEngineWebServer] if "path" in kwargs else [
         quorvane.DBEngineWebServer]
     for cls in classes:
@@ -337,8 +336,7 @@ def test_constructor_arguments(tmp_path, case, kwargs, error, message, parameter
             cls(**arguments)
         del arguments
         assert str(info.value) == message
-        assert getattr(info.value, "__notes__", []) == (
-            [f"while processing '{parameter}'"] if parameter else [])
+        assert getattr(info.value, "__notes__", []) == expected_notes(parameter)
         assert os.listdir(tmp_path) == []
 
 
