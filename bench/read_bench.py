@@ -1,7 +1,8 @@
 """Read throughput: DBEngine.get and scan_prefix against json.loads and ujson.loads of the same
-stored bytes. Prints figures only; asserts nothing.
+stored bytes. Prints figures only; asserts nothing. Runs against the installed module (the
+.venv that scripts/setup.sh builds):
 
-    cd build-test/src && /usr/bin/python3 ../../bench/read_bench.py
+    .venv/bin/python bench/read_bench.py
 """
 import json
 import os

@@ -1,4 +1,6 @@
-"""diskcache (SQLite underneath, values pickled): a key-value cache used as a store."""
+"""diskcache (SQLite underneath, values pickled): a key-value cache used as a store. Each set()
+is a transaction of its own (SQLite synchronous=NORMAL, diskcache's default); transact() groups
+them."""
 
 import os
 
@@ -20,6 +22,11 @@ class DiskCache:
     def insert_each(self, records):
         for i, d in records:
             self.cache.set(i, d)
+
+    def insert_batched(self, records):
+        with self.cache.transact():
+            for i, d in records:
+                self.cache.set(i, d)
 
     def get(self, id_):
         return self.cache.get(id_)

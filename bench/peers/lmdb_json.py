@@ -1,5 +1,5 @@
 """lmdb + json: documents in one database, the index rows in a second one (duplicate keys
-sorted), one write transaction per batch."""
+sorted), one write transaction per batch; lmdb's default sync=True makes every commit durable."""
 
 import json
 import os
@@ -32,6 +32,9 @@ class LmdbJson:
     def insert_each(self, records):
         for r in records:
             self._write([r])
+
+    def insert_batched(self, records):
+        self._write(records)
 
     def get(self, id_):
         with self.env.begin() as txn:

@@ -42,6 +42,10 @@ class QuorvaneEngine:
         del insert  # the bound method holds the instance, and the instance holds the file lock
         self.db.close_engine()
 
+    # quorvane has no transaction to put around single inserts: they are queued and committed
+    # in batches of up to 10000 by the background writer either way.
+    insert_batched = insert_each
+
     def filter(self, key, value):
         return self.db.filter_by_metadata(key, value)
 

@@ -9,6 +9,10 @@ import sqlite3
 from workload import index_keys
 
 
+def _dumps(doc):
+    return json.dumps(doc, sort_keys=True, separators=(",", ":")).encode()
+
+
 class SqliteJson:
     name = "sqlite3+json"
 
@@ -35,20 +39,34 @@ class SqliteJson:
         return c
 
     def _write(self, records):
-        docs = [(i, json.dumps(d, sort_keys=True, separators=(",", ":")).encode()) for i, d in records]
+        docs = [(i, _dumps(d)) for i, d in records]
         rows = [(k, i) for i, d in records for k in index_keys(d)]
         self.db.execute("BEGIN")
         self.db.executemany("INSERT OR REPLACE INTO documents VALUES (?, ?)", docs)
         self.db.executemany("INSERT OR IGNORE INTO idx VALUES (?, ?)", rows)
         self.db.execute("COMMIT")
 
+    def _put(self, id_, doc):
+        """One record's statements, as an application's insert function would run them."""
+        self.db.execute("INSERT OR REPLACE INTO documents VALUES (?, ?)", (id_, _dumps(doc)))
+        self.db.executemany("INSERT OR IGNORE INTO idx VALUES (?, ?)",
+                            [(k, id_) for k in index_keys(doc)])
+
     def bulk_load(self, records, chunk):
         for s in range(0, len(records), chunk):
             self._write(records[s:s + chunk])
 
     def insert_each(self, records):
-        for r in records:
-            self._write([r])
+        for i, d in records:
+            self.db.execute("BEGIN")
+            self._put(i, d)
+            self.db.execute("COMMIT")
+
+    def insert_batched(self, records):
+        self.db.execute("BEGIN")
+        for i, d in records:
+            self._put(i, d)
+        self.db.execute("COMMIT")
 
     def get(self, id_):
         row = self._reader().execute("SELECT doc FROM documents WHERE id = ?", (id_,)).fetchone()

@@ -1,4 +1,5 @@
-"""TinyDB with its JSON storage: the store a Python user reaches for first."""
+"""TinyDB with its JSON storage: the store a Python user reaches for first. Writing out means
+rewriting the whole JSON file (without fsync); CachingMiddleware holds writes until flush()."""
 
 import os
 
@@ -23,6 +24,11 @@ class TinyDBJson:
         for i, d in records:
             self.db.insert({"_id": i, **d})
             self.db.storage.flush()
+
+    def insert_batched(self, records):
+        for i, d in records:
+            self.db.insert({"_id": i, **d})
+        self.db.storage.flush()
 
     def get(self, id_):
         return self.db.get(self.q._id == id_)
