@@ -6,8 +6,6 @@
 //   Committed / CommitFailed  the operations were applied and the commit tried.
 #pragma once
 
-#include <sqlite3.h>
-
 #include "store/write_transaction.h"
 
 namespace quorvane::store {
