@@ -31,11 +31,10 @@ struct Fixture {
     commits.attach(*db);
   }
   void start() {
-    auto rx = std::make_shared<channel::Receiver<WriteOp>>(std::move(apply.receiver));
-    thread =
-        spawn_thread([rx, alive = alive, in_flight = in_flight, db = db, committed = committed] {
-          database_writer(std::move(*rx), alive, in_flight, db, committed);
-        }).value();
+    thread = spawn_thread([rx = std::move(apply.receiver), alive = alive, in_flight = in_flight,
+                           db = db, committed = committed]() mutable {
+               database_writer(std::move(rx), alive, in_flight, db, committed);
+             }).value();
   }
   bool join() { return thread->join(); }
   ~Fixture() {
