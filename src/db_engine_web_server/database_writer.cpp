@@ -11,31 +11,9 @@
 #include "db_engine_web_server/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/write_batch.h"
+#include "util/worker_exit.h"
 
 namespace quorvane::web_server {
-
-namespace {
-
-// What the writer holds, let go of in the order its end requires, however it ends.
-struct DatabaseWriterState {
-  std::vector<WriteOp> batch;
-  std::shared_ptr<std::atomic<bool>> worker_alive;
-  channel::Receiver<WriteOp> apply_queue;
-  std::shared_ptr<std::atomic<size_t>> in_flight;
-  std::shared_ptr<store::Store> db;
-  std::shared_ptr<std::atomic<size_t>> committed_count;
-
-  ~DatabaseWriterState() {
-    batch = std::vector<WriteOp>();
-    worker_alive->store(false, std::memory_order_release);
-    apply_queue = channel::Receiver<WriteOp>();
-    in_flight.reset();
-    db.reset();
-    committed_count.reset();
-  }
-};
-
-}  // namespace
 
 size_t batch_bytes(const WriteOp& op) {
   switch (op.kind) {
@@ -56,23 +34,23 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
                      std::shared_ptr<std::atomic<size_t>> in_flight,
                      std::shared_ptr<store::Store> db,
                      std::shared_ptr<std::atomic<size_t>> committed_count) {
-  DatabaseWriterState state{{},
-                            std::move(worker_alive),
-                            std::move(apply_queue),
-                            std::move(in_flight),
-                            std::move(db),
-                            std::move(committed_count)};
+  const WorkerExit exit_rule(std::move(worker_alive), [&] {
+    apply_queue = channel::Receiver<WriteOp>();
+    in_flight.reset();
+    db.reset();
+    committed_count.reset();
+  });
   // An operation counts in in_flight from the moment it leaves the apply queue.
-  state.apply_queue.count_held_in(state.in_flight);
-  std::vector<WriteOp>& batch = state.batch;
+  apply_queue.count_held_in(in_flight);
+  std::vector<WriteOp> batch;  // freed before the exit rule runs
   batch.reserve(kApplyMaxBatch);
   store::OperationApplier applier;
 
   for (;;) {
     size_t tally = 0;
     const channel::RecvStatus status =
-        channel::receive_batch(state.apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch,
-                               batch, [&tally](const WriteOp& op) {
+        channel::receive_batch(apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch, batch,
+                               [&tally](const WriteOp& op) {
                                  tally += batch_bytes(op);
                                  return tally >= kApplyMaxBatchBytes;
                                });
@@ -87,7 +65,7 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     size_t applied = 0;
     std::optional<std::string> backup_path;
     const store::BatchOutcome outcome =
-        store::run_write_batch(*state.db, [&](store::WriteTransaction& txn) {
+        store::run_write_batch(*db, [&](store::WriteTransaction& txn) {
           for (WriteOp& op : batch) {
             if (op.kind == WriteOp::Kind::Backup) {
               backup_path = std::move(op.id);
@@ -103,14 +81,14 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     const bool tables_opened =
         outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
-      if (Status started = spawn_backup_worker(std::move(*backup_path), state.db); !started) {
+      if (Status started = spawn_backup_worker(std::move(*backup_path), db); !started) {
         throw std::runtime_error(started.error());
       }
     }
     if (outcome == store::BatchOutcome::Committed && applied != 0) {
-      state.committed_count->fetch_add(applied, std::memory_order_acq_rel);
+      committed_count->fetch_add(applied, std::memory_order_acq_rel);
     }
-    state.apply_queue.done(count);
+    apply_queue.done(count);
     if (shutdown) return;
     batch.clear();
   }
