@@ -30,13 +30,7 @@ void write_worker(channel::Receiver<WriteOp> queue, std::shared_ptr<std::atomic<
     const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
       return op.kind == WriteOp::Kind::Shutdown;
     });
-    (void)store::run_write_batch(*db, [&](store::WriteTransaction& txn) {
-      for (WriteOp& op : batch) {
-        if (!txn.still_open()) break;
-        if (op.kind == WriteOp::Kind::Shutdown) continue;
-        (void)applier.apply(txn, store::op_kind_of(op.kind), op.id, &op.doc);
-      }
-    });
+    (void)store::apply_batch(*db, applier, batch);
     if (shutdown) return;
     batch.clear();
   }

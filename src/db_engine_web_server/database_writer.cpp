@@ -1,6 +1,5 @@
 #include "db_engine_web_server/database_writer.h"
 
-#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <stdexcept>
@@ -58,26 +57,22 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     if (status == channel::RecvStatus::Disconnected) return;
 
     const size_t count = batch.size();
-    const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
-      return op.kind == WriteOp::Kind::Shutdown;
-    });
+    bool shutdown = false;
+    size_t framed = 0;  // inserts, deletes and upserts: the frames written for the batch
+    std::optional<std::string> backup_path;  // the target of the batch's last backup
+    for (WriteOp& op : batch) {
+      if (op.kind == WriteOp::Kind::Shutdown) {
+        shutdown = true;
+      } else if (op.kind == WriteOp::Kind::Backup) {
+        backup_path = std::move(op.id);
+      } else if (op.is_framed()) {
+        ++framed;
+      }
+    }
 
-    size_t applied = 0;
-    std::optional<std::string> backup_path;
-    const store::BatchOutcome outcome =
-        store::run_write_batch(*db, [&](store::WriteTransaction& txn) {
-          for (WriteOp& op : batch) {
-            if (op.kind == WriteOp::Kind::Backup) {
-              backup_path = std::move(op.id);
-            } else if (op.is_framed()) {
-              // Once the store has rolled the transaction back by itself, nothing more is
-              // applied; the commit then fails and nothing of the batch counts as committed.
-              if (txn.still_open())
-                (void)applier.apply(txn, store::op_kind_of(op.kind), op.id, &op.doc);
-              ++applied;
-            }
-          }
-        });
+    // A batch that the store rolled back by itself part way fails to commit, and then nothing
+    // of it counts as committed.
+    const store::BatchOutcome outcome = store::apply_batch(*db, applier, batch);
     const bool tables_opened =
         outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
@@ -85,8 +80,8 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
         throw std::runtime_error(started.error());
       }
     }
-    if (outcome == store::BatchOutcome::Committed && applied != 0) {
-      committed_count->fetch_add(applied, std::memory_order_acq_rel);
+    if (outcome == store::BatchOutcome::Committed && framed != 0) {
+      committed_count->fetch_add(framed, std::memory_order_acq_rel);
     }
     apply_queue.done(count);
     if (shutdown) return;

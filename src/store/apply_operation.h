@@ -12,6 +12,7 @@
 // it got and the writer goes on.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,13 +24,14 @@ namespace quorvane::store {
 
 enum class OpKind { Insert, Delete, Upsert };
 
-// The kind of a queue entry whose own kind is Insert, Delete or Upsert (both classes' write
-// operations name them alike).
+// The store operation of a queue entry whose own kind is Insert, Delete or Upsert (both
+// classes' write operations name them alike); nothing for any other kind.
 template <class Kind>
-OpKind op_kind_of(Kind kind) {
+std::optional<OpKind> store_op_kind(Kind kind) {
   if (kind == Kind::Insert) return OpKind::Insert;
   if (kind == Kind::Delete) return OpKind::Delete;
-  return OpKind::Upsert;
+  if (kind == Kind::Upsert) return OpKind::Upsert;
+  return std::nullopt;
 }
 
 // What a writer keeps for applying operations: the parser state the index walk reuses.
