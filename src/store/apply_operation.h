@@ -34,7 +34,7 @@ std::optional<OpKind> store_op_kind(Kind kind) {
   return std::nullopt;
 }
 
-// What a writer keeps for applying operations: the parser state the index walk reuses.
+// What a writer keeps for applying operations: the buffers the index walk reuses.
 class OperationApplier {
  public:
   // Applies one operation; `doc` (null for delete) may be overwritten, as the walk parses it
@@ -44,9 +44,13 @@ class OperationApplier {
              std::string* refusal = nullptr);
 
  private:
-  void index(WriteTransaction& txn, std::string_view id, DocBytes& doc, bool adding);
+  // The index upkeep, staged in `txn`: adds (index_document) or removes (unindex_document)
+  // the entries (key, id) for every key that process_json_index gives for `doc`, which it
+  // parses in place. A document that does not parse adds or removes nothing.
+  void index_document(WriteTransaction& txn, std::string_view id, DocBytes& doc);
+  void unindex_document(WriteTransaction& txn, std::string_view id, DocBytes& doc);
 
-  KeyWalker walker_;
+  IndexWalkBuffers walk_buffers_;
 };
 
 }  // namespace quorvane::store
