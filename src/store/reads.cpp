@@ -55,92 +55,97 @@ auto with_read_statement(Store& store, Statement ReaderConnection::*slot, std::s
   return run(reader, statement);
 }
 
+// The stored document of `id`, read with a read connection's select statement, or nothing
+// when none is stored; a failing step gives the store's message.
+Result<std::optional<DocBytes>> look_up(Statement& select, std::string_view id) {
+  StatementUse use(select);
+  use->bind_text(1, id);
+  const int rc = use->step();
+  if (rc == SQLITE_ROW) return std::optional<DocBytes>(DocBytes::copy_of(select.column_blob(0)));
+  if (rc == SQLITE_DONE) return std::optional<DocBytes>();
+  return Err{select.error_text()};
+}
+
+// One entry per id, in order, the ids moved into it; several lookups share one snapshot (one
+// reads one by itself).
+Result<std::vector<OptionalDocumentEntry>> look_up_each(ReaderConnection& reader, Statement& select,
+                                                        std::vector<std::string>& ids) {
+  const bool shared_snapshot = ids.size() > 1;
+  ReadSnapshot snapshot(reader);
+  if (shared_snapshot) {
+    if (Status s = snapshot.begin(); !s) return std::move(s).take_error();
+  }
+  std::vector<OptionalDocumentEntry> out;
+  out.reserve(ids.size());
+  for (std::string& id : ids) {
+    Result<std::optional<DocBytes>> doc = look_up(select, id);
+    if (!doc) return std::move(doc).take_error();
+    out.emplace_back(std::move(id), std::move(doc).value());
+  }
+  if (shared_snapshot) {
+    if (Status s = snapshot.end(); !s) return std::move(s).take_error();
+  }
+  return out;
+}
+
+// What a list step does with a row of (id, document): takes it, passes over it, or stops
+// before it.
+enum class Row { Take, Skip, Stop };
+
+// Steps the bound `statement` through its rows, judging each with `judge(row)`, and gives
+// (id, document) for every row taken, in order; a failing step gives the store's message.
+template <class Judge>
+Result<std::vector<DocumentEntry>> collect_entries(Statement& statement, Judge&& judge) {
+  std::vector<DocumentEntry> out;
+  for (;;) {
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE) return out;
+    if (rc != SQLITE_ROW) return Err{statement.error_text()};
+    const Row choice = judge(statement);
+    if (choice == Row::Stop) return out;
+    if (choice == Row::Take) {
+      out.emplace_back(std::string(statement.column_text(0)),
+                       DocBytes::copy_of(statement.column_blob(1)));
+    }
+  }
+}
+
 }  // namespace
 
 Result<std::optional<DocBytes>> read_document(Store& store, std::string_view id) {
   return with_read_statement(
       store, &ReaderConnection::get_doc, kSelectDocument,
-      [&](ReaderConnection&, Statement& statement) -> Result<std::optional<DocBytes>> {
-        StatementUse select(statement);
-        select->bind_text(1, id);
-        const int rc = select->step();
-        if (rc == SQLITE_ROW) {
-          return std::optional<DocBytes>(DocBytes::copy_of(select->column_blob(0)));
-        }
-        if (rc == SQLITE_DONE) return std::optional<DocBytes>();
-        return Err{statement.error_text()};
-      });
+      [&](ReaderConnection&, Statement& select) { return look_up(select, id); });
 }
 
 Result<std::vector<OptionalDocumentEntry>> read_documents(Store& store,
                                                           std::vector<std::string> ids) {
-  return with_read_statement(
-      store, &ReaderConnection::get_doc, kSelectDocument,
-      [&](ReaderConnection& reader,
-          Statement& statement) -> Result<std::vector<OptionalDocumentEntry>> {
-        // One lookup reads one snapshot by itself; more share an explicit one.
-        const bool shared_snapshot = ids.size() > 1;
-        ReadSnapshot snapshot(reader);
-        if (shared_snapshot) {
-          if (Status s = snapshot.begin(); !s) return std::move(s).take_error();
-        }
-        std::vector<OptionalDocumentEntry> out;
-        out.reserve(ids.size());
-        for (std::string& id : ids) {
-          std::optional<DocBytes> doc;
-          {
-            StatementUse select(statement);
-            select->bind_text(1, id);
-            const int rc = select->step();
-            if (rc == SQLITE_ROW) {
-              doc = DocBytes::copy_of(select->column_blob(0));
-            } else if (rc != SQLITE_DONE) {
-              return Err{statement.error_text()};
-            }
-          }
-          out.emplace_back(std::move(id), std::move(doc));
-        }
-        if (shared_snapshot) {
-          if (Status s = snapshot.end(); !s) return std::move(s).take_error();
-        }
-        return out;
-      });
+  return with_read_statement(store, &ReaderConnection::get_doc, kSelectDocument,
+                             [&](ReaderConnection& reader, Statement& select) {
+                               return look_up_each(reader, select, ids);
+                             });
 }
 
 Result<std::vector<DocumentEntry>> read_prefix(Store& store, std::string_view prefix) {
   return with_read_statement(
-      store, &ReaderConnection::scan_from, kScanFrom,
-      [&](ReaderConnection&, Statement& statement) -> Result<std::vector<DocumentEntry>> {
+      store, &ReaderConnection::scan_from, kScanFrom, [&](ReaderConnection&, Statement& statement) {
         StatementUse scan(statement);
         scan->bind_text(1, prefix);
-        std::vector<DocumentEntry> out;
-        int rc;
-        while ((rc = scan->step()) == SQLITE_ROW) {
-          const std::string_view id = scan->column_text(0);
-          // Every id with the prefix lies in one run from the prefix on.
-          if (!starts_with(id, prefix)) break;
-          out.emplace_back(std::string(id), DocBytes::copy_of(scan->column_blob(1)));
-        }
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Err{statement.error_text()};
-        return out;
+        // Every id with the prefix lies in one run from the prefix on.
+        return collect_entries(statement, [&](const Statement& row) {
+          return starts_with(row.column_text(0), prefix) ? Row::Take : Row::Stop;
+        });
       });
 }
 
 Result<std::vector<DocumentEntry>> read_metadata_matches(Store& store, std::string_view key) {
-  return with_read_statement(
-      store, &ReaderConnection::index_matches, kIndexMatches,
-      [&](ReaderConnection&, Statement& statement) -> Result<std::vector<DocumentEntry>> {
-        StatementUse matches(statement);
-        matches->bind_text(1, key);
-        std::vector<DocumentEntry> out;
-        int rc;
-        while ((rc = matches->step()) == SQLITE_ROW) {
-          out.emplace_back(std::string(matches->column_text(0)),
-                           DocBytes::copy_of(matches->column_blob(1)));
-        }
-        if (rc != SQLITE_DONE) return Err{statement.error_text()};
-        return out;
-      });
+  return with_read_statement(store, &ReaderConnection::index_matches, kIndexMatches,
+                             [&](ReaderConnection&, Statement& statement) {
+                               StatementUse matches(statement);
+                               matches->bind_text(1, key);
+                               return collect_entries(statement,
+                                                      [](const Statement&) { return Row::Take; });
+                             });
 }
 
 Result<std::vector<DocumentEntry>> read_metadata_page(Store& store, std::string_view key,
@@ -148,20 +153,15 @@ Result<std::vector<DocumentEntry>> read_metadata_page(Store& store, std::string_
                                                       std::optional<uint64_t> offset) {
   return with_read_statement(
       store, &ReaderConnection::index_page, kIndexPage,
-      [&](ReaderConnection&, Statement& statement) -> Result<std::vector<DocumentEntry>> {
+      [&](ReaderConnection&, Statement& statement) {
         StatementUse page(statement);
         page->bind_text(1, key);
         page->bind_int64(2, limit ? clamp_count(*limit) : -1);  // a negative LIMIT has no bound
         page->bind_int64(3, offset ? clamp_count(*offset) : 0);
-        std::vector<DocumentEntry> out;
-        int rc;
-        while ((rc = page->step()) == SQLITE_ROW) {
-          if (page->column_is_null(1)) continue;  // the entry outlived its document
-          out.emplace_back(std::string(page->column_text(0)),
-                           DocBytes::copy_of(page->column_blob(1)));
-        }
-        if (rc != SQLITE_DONE) return Err{statement.error_text()};
-        return out;
+        return collect_entries(statement, [](const Statement& row) {
+          // An entry that outlived its document uses up its place in the window.
+          return row.column_is_null(1) ? Row::Skip : Row::Take;
+        });
       });
 }
 
