@@ -30,7 +30,8 @@ enum class Target { StoreOpenHere, DatabaseNotOpen, LockedElsewhere };
 enum class Writer { WriteAhead, Activity };
 
 // Runs the writer on `path` with one write and then its shutdown; true when it ended cleanly.
-bool run_writer(Writer writer, const std::string& path, std::shared_ptr<std::atomic<bool>> alive) {
+bool run_writer(Writer writer, const std::string& path,
+                const std::shared_ptr<std::atomic<bool>>& alive) {
   std::optional<JoinHandle> thread;
   if (writer == Writer::WriteAhead) {
     auto write = channel::bounded<WriteOp>(16);

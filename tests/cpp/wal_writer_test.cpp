@@ -144,7 +144,7 @@ struct PipelineFixture {
       std::make_shared<std::atomic<bool>>(false);
   std::optional<JoinHandle> wal, database;
 
-  explicit PipelineFixture(std::string log_path = {}) {
+  explicit PipelineFixture(const std::string& log_path = {}) {
     wal_path = log_path.empty() ? dir.file("db.wal") : log_path;
     db = store::Store::open(dir.file("db")).value();
     EXPECT_TRUE(db->ensure_tables());
