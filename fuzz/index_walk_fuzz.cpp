@@ -1,6 +1,6 @@
 // The index walk over arbitrary bytes in a padded buffer, as the writers hand it a stored
-// document: the parser may refuse them, but then no key is given; a walker that has walked
-// other documents before gives the same keys as a fresh one; every key holds the "." that
+// document: the parser may refuse them, but then no key is given; buffers that have walked
+// other documents before give the same keys as fresh ones; every key holds the "." that
 // joins a path and a value text.
 #include <cstdint>
 #include <string>
@@ -13,20 +13,21 @@
 using quorvane::fuzzing::fuzz_check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The writers keep one walker for all the documents they apply.
-  static quorvane::KeyWalker reused;
+  // The writers keep one set of buffers for all the documents they apply.
+  static quorvane::IndexWalkBuffers reused;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   std::vector<std::string> keys;
-  const bool parsed = reused.collect_keys(bytes, keys);
+  const bool parsed = quorvane::collect_index_keys(bytes, reused, keys);
   fuzz_check(parsed || keys.empty(), "a refused document gave keys");
   for (const std::string& key : keys) {
     fuzz_check(key.find('.') != std::string::npos, "a key without a dot");
   }
 
-  quorvane::KeyWalker fresh;
+  quorvane::IndexWalkBuffers fresh;
   std::vector<std::string> fresh_keys;
-  fuzz_check(fresh.collect_keys(bytes, fresh_keys) == parsed, "walkers disagree on parsing");
-  fuzz_check(fresh_keys == keys, "a reused walker gave other keys than a fresh one");
+  fuzz_check(quorvane::collect_index_keys(bytes, fresh, fresh_keys) == parsed,
+             "reused and fresh buffers disagree on parsing");
+  fuzz_check(fresh_keys == keys, "reused buffers gave other keys than fresh ones");
   return 0;
 }

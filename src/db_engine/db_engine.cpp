@@ -21,10 +21,8 @@ Result<DBEngine> DBEngine::open(const std::string& path) {
   auto queue = channel::bounded<WriteOp>(kWriteQueueCapacity);
   auto alive = std::make_shared<std::atomic<bool>>(true);
   Result<JoinHandle> worker =
-      spawn_thread([receiver = std::make_shared<channel::Receiver<WriteOp>>(
-                        std::move(queue.receiver)),
-                    alive, db = db.value()]() mutable {
-        write_worker(std::move(*receiver), std::move(alive), std::move(db));
+      spawn_thread([receiver = std::move(queue.receiver), alive, db = db.value()]() mutable {
+        write_worker(std::move(receiver), std::move(alive), std::move(db));
       });
   if (!worker) throw std::runtime_error(worker.error());
   return DBEngine(std::move(db).value(), std::move(queue.sender), std::move(worker).value(),

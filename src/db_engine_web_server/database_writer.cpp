@@ -1,6 +1,5 @@
 #include "db_engine_web_server/database_writer.h"
 
-#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <stdexcept>
@@ -11,31 +10,9 @@
 #include "db_engine_web_server/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/write_batch.h"
+#include "util/worker_exit.h"
 
 namespace quorvane::web_server {
-
-namespace {
-
-// What the writer holds, let go of in the order its end requires, however it ends.
-struct DatabaseWriterState {
-  std::vector<WriteOp> batch;
-  std::shared_ptr<std::atomic<bool>> worker_alive;
-  channel::Receiver<WriteOp> apply_queue;
-  std::shared_ptr<std::atomic<size_t>> in_flight;
-  std::shared_ptr<store::Store> db;
-  std::shared_ptr<std::atomic<size_t>> committed_count;
-
-  ~DatabaseWriterState() {
-    batch = std::vector<WriteOp>();
-    worker_alive->store(false, std::memory_order_release);
-    apply_queue = channel::Receiver<WriteOp>();
-    in_flight.reset();
-    db.reset();
-    committed_count.reset();
-  }
-};
-
-}  // namespace
 
 size_t batch_bytes(const WriteOp& op) {
   switch (op.kind) {
@@ -56,23 +33,23 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
                      std::shared_ptr<std::atomic<size_t>> in_flight,
                      std::shared_ptr<store::Store> db,
                      std::shared_ptr<std::atomic<size_t>> committed_count) {
-  DatabaseWriterState state{{},
-                            std::move(worker_alive),
-                            std::move(apply_queue),
-                            std::move(in_flight),
-                            std::move(db),
-                            std::move(committed_count)};
+  const WorkerExit exit_rule(std::move(worker_alive), [&] {
+    apply_queue = channel::Receiver<WriteOp>();
+    in_flight.reset();
+    db.reset();
+    committed_count.reset();
+  });
   // An operation counts in in_flight from the moment it leaves the apply queue.
-  state.apply_queue.count_held_in(state.in_flight);
-  std::vector<WriteOp>& batch = state.batch;
+  apply_queue.count_held_in(in_flight);
+  std::vector<WriteOp> batch;  // freed before the exit rule runs
   batch.reserve(kApplyMaxBatch);
   store::OperationApplier applier;
 
   for (;;) {
     size_t tally = 0;
     const channel::RecvStatus status =
-        channel::receive_batch(state.apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch,
-                               batch, [&tally](const WriteOp& op) {
+        channel::receive_batch(apply_queue, std::chrono::milliseconds(10), kApplyMaxBatch, batch,
+                               [&tally](const WriteOp& op) {
                                  tally += batch_bytes(op);
                                  return tally >= kApplyMaxBatchBytes;
                                });
@@ -80,37 +57,33 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     if (status == channel::RecvStatus::Disconnected) return;
 
     const size_t count = batch.size();
-    const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
-      return op.kind == WriteOp::Kind::Shutdown;
-    });
+    bool shutdown = false;
+    size_t framed = 0;  // inserts, deletes and upserts: the frames written for the batch
+    std::optional<std::string> backup_path;  // the target of the batch's last backup
+    for (WriteOp& op : batch) {
+      if (op.kind == WriteOp::Kind::Shutdown) {
+        shutdown = true;
+      } else if (op.kind == WriteOp::Kind::Backup) {
+        backup_path = std::move(op.id);
+      } else if (op.is_framed()) {
+        ++framed;
+      }
+    }
 
-    size_t applied = 0;
-    std::optional<std::string> backup_path;
-    const store::BatchOutcome outcome =
-        store::run_write_batch(*state.db, [&](store::WriteTransaction& txn) {
-          for (WriteOp& op : batch) {
-            if (op.kind == WriteOp::Kind::Backup) {
-              backup_path = std::move(op.id);
-            } else if (op.is_framed()) {
-              // Once the store has rolled the transaction back by itself, nothing more is
-              // applied; the commit then fails and nothing of the batch counts as committed.
-              if (txn.still_open())
-                (void)applier.apply(txn, store::op_kind_of(op.kind), op.id, &op.doc);
-              ++applied;
-            }
-          }
-        });
+    // A batch that the store rolled back by itself part way fails to commit, and then nothing
+    // of it counts as committed.
+    const store::BatchOutcome outcome = store::apply_batch(*db, applier, batch);
     const bool tables_opened =
         outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
-      if (Status started = spawn_backup_worker(std::move(*backup_path), state.db); !started) {
+      if (Status started = spawn_backup_worker(std::move(*backup_path), db); !started) {
         throw std::runtime_error(started.error());
       }
     }
-    if (outcome == store::BatchOutcome::Committed && applied != 0) {
-      state.committed_count->fetch_add(applied, std::memory_order_acq_rel);
+    if (outcome == store::BatchOutcome::Committed && framed != 0) {
+      committed_count->fetch_add(framed, std::memory_order_acq_rel);
     }
-    state.apply_queue.done(count);
+    apply_queue.done(count);
     if (shutdown) return;
     batch.clear();
   }

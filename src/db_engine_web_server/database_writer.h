@@ -7,10 +7,10 @@
 // `in_flight` from the moment it leaves the apply queue (the queue adds it under its lock, so
 // that queue_size never misses it between the two). Then, in this order:
 //  - the shutdown mark is taken;
-//  - the batch is applied in one write transaction (inserts, deletes and upserts through the
-//    store's OperationApplier; the last Backup of the batch names the backup to start) and
-//    committed; a transaction that cannot be begun, or tables that cannot be opened, apply
-//    nothing;
+//  - the batch is applied in one write transaction (inserts, deletes and upserts through
+//    store::apply_batch, as DBEngine's write worker applies its own; the last Backup of the
+//    batch names the backup to start) and committed; a transaction that cannot be begun, or
+//    tables that cannot be opened, apply nothing;
 //  - when the transaction and tables opened and the batch asked for a backup, a backup worker
 //    is started, whether or not the commit succeeded (a thread that cannot be started is a
 //    fault that ends the writer here, leaving both counters as they are);

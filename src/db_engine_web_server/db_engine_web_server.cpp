@@ -1,6 +1,5 @@
 #include "db_engine_web_server/db_engine_web_server.h"
 
-#include <functional>
 #include <stdexcept>
 
 #include "db_engine_web_server/backup_scheduler.h"
@@ -16,16 +15,11 @@ namespace quorvane::web_server {
 namespace {
 
 // Starts a thread or fails with a fault ("failed to spawn thread: ...").
-JoinHandle start_thread(std::function<void()> body) {
+template <class Body>
+JoinHandle start_thread(Body body) {
   Result<JoinHandle> thread = spawn_thread(std::move(body));
   if (!thread) throw std::runtime_error(thread.error());
   return std::move(thread).value();
-}
-
-// A move-only value handed to a thread body through a copyable std::function.
-template <class T>
-std::shared_ptr<T> hand_over(T value) {
-  return std::make_shared<T>(std::move(value));
 }
 
 void join_ignoring_outcome(std::optional<JoinHandle>& handle) {
@@ -87,15 +81,14 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   auto committed_count = std::make_shared<std::atomic<size_t>>(0);
 
   server.wal_writer_handle_ =
-      start_thread([apply_tx = hand_over(std::move(apply.sender)),
-                    write_rx = hand_over(std::move(write.receiver)), wal_path,
-                    alive = server.worker_alive_, committed_count]() {
-        wal_writer(std::move(*apply_tx), std::move(*write_rx), wal_path, alive, committed_count);
+      start_thread([apply_tx = std::move(apply.sender), write_rx = std::move(write.receiver),
+                    wal_path, alive = server.worker_alive_, committed_count]() mutable {
+        wal_writer(std::move(apply_tx), std::move(write_rx), wal_path, alive, committed_count);
       });
   server.database_writer_handle_ =
-      start_thread([apply_rx = hand_over(std::move(apply.receiver)), alive = server.worker_alive_,
-                    in_flight = server.in_flight_, db, committed_count]() {
-        database_writer(std::move(*apply_rx), alive, in_flight, db, committed_count);
+      start_thread([apply_rx = std::move(apply.receiver), alive = server.worker_alive_,
+                    in_flight = server.in_flight_, db, committed_count]() mutable {
+        database_writer(std::move(apply_rx), alive, in_flight, db, committed_count);
       });
   db.reset();
 
@@ -112,18 +105,20 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
       join_ignoring_outcome(server.database_writer_handle_);
       return Err{backup_time_error(time.error())};
     }
-    start_thread([queue = hand_over(std::move(scheduler_queue)), dir = *backup_dir,
-                  at = time.value()]() {
-      backup_scheduler(std::move(*queue), dir, at.hour, at.minute);
+    start_thread([queue = std::move(scheduler_queue), dir = *backup_dir,
+                  at = time.value()]() mutable {
+      backup_scheduler(std::move(queue), dir, at.hour, at.minute);
     }).detach();
   }
 
   if (enable_logging) {
     auto log = channel::bounded<LogOp>(kQueueCapacity);
     server.log_queue_ = std::move(log.sender);
-    server.log_writer_handle_ = start_thread(
-        [log_rx = hand_over(std::move(log.receiver)), log_path = activity_log_path,
-         alive = server.worker_alive_]() { log_writer(std::move(*log_rx), log_path, alive); });
+    server.log_writer_handle_ =
+        start_thread([log_rx = std::move(log.receiver), log_path = activity_log_path,
+                      alive = server.worker_alive_]() mutable {
+          log_writer(std::move(log_rx), log_path, alive);
+        });
   }
   server.enable_logging_ = enable_logging;
   return Result<DBEngineWebServer>(std::move(server));

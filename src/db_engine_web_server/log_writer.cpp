@@ -14,26 +14,13 @@
 #include "util/buffered_writer.h"
 #include "util/file.h"
 #include "util/format.h"
+#include "util/worker_exit.h"
 
 namespace quorvane::web_server {
 
 namespace {
 
 constexpr size_t kActivityLogBuffer = 8192;
-
-// Stores false into the flag when the writer ends, however it ends.
-class MarkEndedOnExit {
- public:
-  explicit MarkEndedOnExit(std::shared_ptr<std::atomic<bool>> flag) : flag_(std::move(flag)) {}
-  MarkEndedOnExit(const MarkEndedOnExit&) = delete;
-  MarkEndedOnExit& operator=(const MarkEndedOnExit&) = delete;
-  ~MarkEndedOnExit() {
-    if (flag_) flag_->store(false, std::memory_order_release);
-  }
-
- private:
-  std::shared_ptr<std::atomic<bool>> flag_;
-};
 
 class LineWriter {
  public:
@@ -71,9 +58,11 @@ class LineWriter {
 
 }  // namespace
 
-void log_writer(channel::Receiver<LogOp> queue, std::string path,
+void log_writer(channel::Receiver<LogOp> queue, const std::string& path,
                 std::shared_ptr<std::atomic<bool>> worker_alive) {
-  MarkEndedOnExit mark_ended(std::move(worker_alive));
+  // The file is written out and closed first; the writer has nothing more of its own to let
+  // go of after the flag.
+  const WorkerExit exit_rule(std::move(worker_alive), [] {});
   const std::string open_failure = format_message("cannot open the activity log {}: ", {path});
   // Appended to, never truncated; created with 0666 less the umask. Opened without waiting and
   // only kept when it is a regular file: a pipe in its place would block the open (or later

@@ -25,7 +25,7 @@ namespace quorvane::web_server {
 // Faults (thrown, so the thread's fault report goes to standard error): the file cannot be
 // opened (the writer ends before it takes any entry), or a write fails (the buffered rest is
 // tried once more and the file closed on the way out).
-void log_writer(channel::Receiver<LogOp> queue, std::string path,
+void log_writer(channel::Receiver<LogOp> queue, const std::string& path,
                 std::shared_ptr<std::atomic<bool>> worker_alive);
 
 }  // namespace quorvane::web_server

@@ -10,6 +10,7 @@
 
 #include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/wal_frame_reader.h"
+#include "methods/record_size.h"
 #include "store/apply_operation.h"
 #include "store/write_transaction.h"
 #include "util/buffered_reader.h"
@@ -33,7 +34,8 @@ void replay_frame(store::WriteTransaction& txn, store::OperationApplier& applier
   // A damaged log can carry records beyond what the store holds: they are refused here, as
   // the store would refuse them, before they reach it.
   const bool id_fits = id.size() <= store::kMaxRecordBytes;
-  const std::optional<std::string> too_large = store::record_size_error(id, frame.payload.size());
+  const std::optional<std::string> too_large =
+      methods::record_size_refusal(id, frame.payload.size());
   switch (frame.op) {
     case kWalInsert: {
       std::string refusal;

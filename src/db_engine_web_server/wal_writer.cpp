@@ -3,7 +3,6 @@
 #include <fcntl.h>
 
 #include <chrono>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -12,31 +11,11 @@
 #include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/wal_frame.h"
 #include "util/buffered_writer.h"
+#include "util/worker_exit.h"
 
 namespace quorvane::web_server {
 
 namespace {
-
-// What the WAL writer holds, let go of in the order its end requires, however it ends.
-struct WalWriterState {
-  std::optional<BufferedFileWriter> log;
-  std::shared_ptr<std::atomic<bool>> worker_alive;
-  channel::Receiver<WriteOp> write_queue;
-  channel::Sender<WriteOp> apply_queue;
-  bool shutdown_forwarded = false;
-  size_t held = 0;  // operations of the batch in hand, not yet passed on
-  std::optional<store::FileLock> claim = std::nullopt;  // holds the file; released after `log`
-
-  ~WalWriterState() {
-    log.reset();
-    claim.reset();
-    worker_alive->store(false, std::memory_order_release);
-    write_queue.done(held);
-    write_queue = channel::Receiver<WriteOp>();
-    if (!shutdown_forwarded) (void)apply_queue.send(WriteOp::shutdown());
-    apply_queue = channel::Sender<WriteOp>();
-  }
-};
 
 constexpr const char* kLogFailure = "write-ahead log I/O error: ";
 
@@ -47,18 +26,25 @@ constexpr const char* kLogFailure = "write-ahead log I/O error: ";
 }  // namespace
 
 void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp> write_queue,
-                std::string wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
-                std::shared_ptr<std::atomic<size_t>> committed_count) {
-  WalWriterState state{std::nullopt, std::move(worker_alive), std::move(write_queue),
-                       std::move(apply_queue)};
+                const std::string& wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
+                const std::shared_ptr<std::atomic<size_t>>& committed_count) {
+  bool shutdown_forwarded = false;
+  size_t held = 0;  // operations of the batch in hand, not yet passed on
+  const WorkerExit exit_rule(std::move(worker_alive), [&] {
+    write_queue.done(held);
+    write_queue = channel::Receiver<WriteOp>();
+    if (!shutdown_forwarded) (void)apply_queue.send(WriteOp::shutdown());
+    apply_queue = channel::Sender<WriteOp>();
+  });
   Result<UniqueFd> file = open_file(wal_path, O_RDWR | O_CREAT);
   if (!file) log_failure(file.error());
   Result<ClaimedLog> claimed =
       claim_log(std::move(file).value(), wal_path, LogKind::WriteAhead, kLogFailure);
   if (!claimed) throw std::runtime_error(claimed.error());
-  state.claim.emplace(std::move(claimed->claim));
-  state.log.emplace(std::move(claimed->file), kWalBufferSize);
-  BufferedFileWriter& log = *state.log;
+  // Both are released before the exit rule runs: the log first (what is buffered is written
+  // out, an error ignored, and the file closed), then the claim on its file.
+  const store::FileLock claim = std::move(claimed->claim);
+  BufferedFileWriter log(std::move(claimed->file), kWalBufferSize);
 
   size_t frames_since_truncate = 0;
   std::vector<WriteOp> batch;
@@ -67,7 +53,7 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
 
   for (;;) {
     const channel::RecvStatus status = channel::receive_batch(
-        state.write_queue, std::chrono::milliseconds(5), kWalMaxBatch, batch, is_shutdown);
+        write_queue, std::chrono::milliseconds(5), kWalMaxBatch, batch, is_shutdown);
     if (status == channel::RecvStatus::Disconnected) return;
     if (status == channel::RecvStatus::Timeout) {
       // Idle: everything framed has been forwarded; once it is all committed, empty the log.
@@ -82,7 +68,7 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
     }
 
     // Frame the batch, keeping (in order) the operations that are forwarded.
-    state.held = batch.size();
+    held = batch.size();
     size_t frame_count = 0;
     size_t kept = 0;
     for (size_t i = 0; i < batch.size(); ++i) {
@@ -101,13 +87,13 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
 
     for (WriteOp& op : batch) {
       const bool shutdown = is_shutdown(op);
-      if (!state.apply_queue.send(std::move(op))) return;
-      if (shutdown) state.shutdown_forwarded = true;
+      if (!apply_queue.send(std::move(op))) return;
+      if (shutdown) shutdown_forwarded = true;
     }
     // Only now, with every operation on the apply queue, does the batch stop counting as held.
-    state.write_queue.done(std::exchange(state.held, 0));
+    write_queue.done(std::exchange(held, 0));
     batch.clear();
-    if (state.shutdown_forwarded) return;
+    if (shutdown_forwarded) return;
   }
 }
 

@@ -19,10 +19,10 @@
 //  - It ends after forwarding a WriteOp::Shutdown, when the write queue is disconnected and
 //    drained, when a forwarding send fails, or with a fault on any I/O error of the log (the
 //    batch in hand is then not forwarded). On every end: what is buffered is written out (an
-//    error ignored) and the file closed and let go; `worker_alive` is stored false; the write queue is
-//    released (what is queued is dropped); unless a WriteOp::Shutdown went ahead already, one
-//    is forwarded, best effort, so that the database writer ends once it has applied what it
-//    was given; then the apply queue's sending end is released.
+//    error ignored) and the file closed and let go; `worker_alive` is stored false; the write queue
+//    is released (what is queued is dropped); unless a WriteOp::Shutdown went ahead already, one is
+//    forwarded, best effort, so that the database writer ends once it has applied what it was
+//    given; then the apply queue's sending end is released.
 //  - An operation too large to frame (an id or document of 4 GiB or more, which the store
 //    could not hold anyway) is dropped unframed and not forwarded.
 #pragma once
@@ -41,7 +41,7 @@ inline constexpr size_t kWalBufferSize = size_t{128} * 1024;
 inline constexpr size_t kWalMaxBatch = 5000;
 
 void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp> write_queue,
-                std::string wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
-                std::shared_ptr<std::atomic<size_t>> committed_count);
+                const std::string& wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
+                const std::shared_ptr<std::atomic<size_t>>& committed_count);
 
 }  // namespace quorvane::web_server

@@ -11,14 +11,14 @@ namespace quorvane {
 
 static_assert(kDocPadding >= simdjson::SIMDJSON_PADDING);
 
-// Above this size, the walker does not keep the memory a document needed.
+// Above this size, the walk does not keep the memory a document needed.
 constexpr size_t kLargeDocument = size_t{16} << 20;
 
-struct KeyWalker::Impl {
+struct IndexWalkBuffers::Impl {
   simdjson::dom::parser parser;
   std::string path;
   std::string key;
-  KeyCallback emit = nullptr;
+  IndexKeyCallback emit = nullptr;
   void* context = nullptr;
 
   void leaf_text_begin() {
@@ -91,36 +91,39 @@ struct KeyWalker::Impl {
   }
 };
 
-KeyWalker::KeyWalker() : impl_(std::make_unique<Impl>()) {}
-KeyWalker::~KeyWalker() = default;
+IndexWalkBuffers::IndexWalkBuffers() : impl_(std::make_unique<Impl>()) {}
+IndexWalkBuffers::~IndexWalkBuffers() = default;
 
-bool KeyWalker::for_each_key(DocBytes& doc, KeyCallback emit, void* context) {
+bool process_json_index(DocBytes& doc, IndexWalkBuffers& buffers, IndexKeyCallback emit,
+                        void* context) {
+  IndexWalkBuffers::Impl& walk = *buffers.impl_;
   // The parser keeps buffers sized for the largest document it has read; after a large one a
   // fresh parser lets the writer thread give that memory back.
   struct ShrinkAfterLargeDocument {
-    Impl& impl;
+    IndexWalkBuffers::Impl& impl;
     size_t size;
     ~ShrinkAfterLargeDocument() {
       if (size > kLargeDocument) impl.parser = simdjson::dom::parser();
       if (impl.key.capacity() > kLargeDocument) impl.key = std::string();
       if (impl.path.capacity() > kLargeDocument) impl.path = std::string();
     }
-  } shrink{*impl_, doc.size()};
+  } shrink{walk, doc.size()};
   simdjson::dom::element root;
-  if (impl_->parser.parse(doc.data(), doc.size(), false).get(root) != simdjson::SUCCESS) {
+  if (walk.parser.parse(doc.data(), doc.size(), false).get(root) != simdjson::SUCCESS) {
     return false;
   }
-  impl_->emit = emit;
-  impl_->context = context;
-  impl_->path.clear();
-  impl_->walk(root);
+  walk.emit = emit;
+  walk.context = context;
+  walk.path.clear();
+  walk.walk(root);
   return true;
 }
 
-bool KeyWalker::collect_keys(std::string_view json, std::vector<std::string>& keys) {
+bool collect_index_keys(std::string_view json, IndexWalkBuffers& buffers,
+                        std::vector<std::string>& keys) {
   DocBytes doc = DocBytes::copy_of(json);
-  return for_each_key(
-      doc,
+  return process_json_index(
+      doc, buffers,
       [](void* context, std::string_view key) {
         static_cast<std::vector<std::string>*>(context)->emplace_back(key);
       },

@@ -1,6 +1,7 @@
-// The metadata index keys of a document: for every non-null scalar leaf, its dotted path
-// (object member names and array positions joined by "."), then ".", then the value's text.
-// Nothing is quoted or escaped, so unlike documents can give the same key.
+// The metadata index keys of a document, as process_json_index walks them: for every non-null
+// scalar leaf, its dotted path (object member names and array positions joined by "."), then
+// ".", then the value's text. Nothing is quoted or escaped, so unlike documents can give the
+// same key.
 //
 //   {"user": {"city": "Paris", "tags": ["a"]}, "n": 3, "r": 2.0, "ok": true, "x": null}
 //   gives user.city.Paris, user.tags.0.a, n.3, r.2, ok.true
@@ -23,23 +24,34 @@
 
 namespace quorvane {
 
-class KeyWalker {
+class IndexWalkBuffers;
+
+using IndexKeyCallback = void (*)(void* context, std::string_view key);
+
+// Walks `doc` and calls `emit(context, key)` once per leaf (a key two leaves share is given
+// twice). Returns false, having called nothing, when the document does not parse. `buffers`
+// is the walk's reusable state.
+bool process_json_index(DocBytes& doc, IndexWalkBuffers& buffers, IndexKeyCallback emit,
+                        void* context);
+
+// Convenience for tests: the keys of `json` (copied into a padded buffer), or false when it
+// does not parse.
+bool collect_index_keys(std::string_view json, IndexWalkBuffers& buffers,
+                        std::vector<std::string>& keys);
+
+// The parser and the path and key texts that the walk reuses from one document to the next:
+// a writer keeps one for every document it indexes, so that the walk allocates only while
+// documents grow (the memory a document larger than 16 MiB needed is given back after it).
+class IndexWalkBuffers {
  public:
-  using KeyCallback = void (*)(void* context, std::string_view key);
-
-  KeyWalker();
-  ~KeyWalker();
-  KeyWalker(const KeyWalker&) = delete;
-  KeyWalker& operator=(const KeyWalker&) = delete;
-
-  // Calls `emit` once per leaf (a key two leaves share is given twice). Returns false, having
-  // called nothing, when the document does not parse.
-  bool for_each_key(DocBytes& doc, KeyCallback emit, void* context);
-
-  // Convenience for tests: the keys of `json`, or false when it does not parse.
-  bool collect_keys(std::string_view json, std::vector<std::string>& keys);
+  IndexWalkBuffers();
+  ~IndexWalkBuffers();
+  IndexWalkBuffers(const IndexWalkBuffers&) = delete;
+  IndexWalkBuffers& operator=(const IndexWalkBuffers&) = delete;
 
  private:
+  friend bool process_json_index(DocBytes& doc, IndexWalkBuffers& buffers, IndexKeyCallback emit,
+                                 void* context);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -4,7 +4,7 @@
 #include "channel/channel.h"
 #include "document/encoder.h"
 #include "document/validator.h"
-#include "store/store.h"
+#include "methods/record_size.h"
 #include "util/format.h"
 
 namespace quorvane::methods {
@@ -28,7 +28,7 @@ std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
                                         : messages.encoding;
     return message.format(id, failure.text);
   }
-  return store::record_size_error(id, out.size());
+  return record_size_refusal(id, out.size());
 }
 
 std::optional<std::string> check_json_payload(std::string_view text, std::string_view id,
@@ -36,7 +36,7 @@ std::optional<std::string> check_json_payload(std::string_view text, std::string
   if (std::optional<std::string> error = document::validate_json(text)) {
     return message.format(id, *error);
   }
-  return store::record_size_error(id, text.size());
+  return record_size_refusal(id, text.size());
 }
 
 bool accept_or_raise(const std::optional<std::string>& refusal) {

@@ -18,10 +18,14 @@ void update_index_entry(void* context, std::string_view key) {
 
 }  // namespace
 
-void OperationApplier::index(WriteTransaction& txn, std::string_view id, DocBytes& doc,
-                             bool adding) {
-  IndexUpdate update{&txn, id, adding};
-  (void)walker_.for_each_key(doc, update_index_entry, &update);
+void OperationApplier::index_document(WriteTransaction& txn, std::string_view id, DocBytes& doc) {
+  IndexUpdate update{&txn, id, true};
+  (void)process_json_index(doc, walk_buffers_, update_index_entry, &update);
+}
+
+void OperationApplier::unindex_document(WriteTransaction& txn, std::string_view id, DocBytes& doc) {
+  IndexUpdate update{&txn, id, false};
+  (void)process_json_index(doc, walk_buffers_, update_index_entry, &update);
 }
 
 bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc,
@@ -33,23 +37,23 @@ bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_vie
         if (refusal) *refusal = replaced.error();
         return false;
       }
-      if (replaced.value()) index(txn, id, *replaced.value(), false);
-      index(txn, id, *doc, true);
+      if (replaced.value()) unindex_document(txn, id, *replaced.value());
+      index_document(txn, id, *doc);
       return true;
     }
     case OpKind::Delete: {
       Result<std::optional<DocBytes>> removed = txn.remove_document(id);
-      if (removed && removed.value()) index(txn, id, *removed.value(), false);
+      if (removed && removed.value()) unindex_document(txn, id, *removed.value());
       return true;
     }
     case OpKind::Upsert: {
       Result<std::optional<DocBytes>> removed = txn.remove_document(id);
-      if (removed && removed.value()) index(txn, id, *removed.value(), false);
+      if (removed && removed.value()) unindex_document(txn, id, *removed.value());
       if (Status stored = txn.put_document(id, doc->view()); !stored) {
         if (refusal) *refusal = stored.error();
         return false;
       }
-      index(txn, id, *doc, true);
+      index_document(txn, id, *doc);
       return true;
     }
   }

@@ -12,6 +12,7 @@
 // it got and the writer goes on.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,16 +24,17 @@ namespace quorvane::store {
 
 enum class OpKind { Insert, Delete, Upsert };
 
-// The kind of a queue entry whose own kind is Insert, Delete or Upsert (both classes' write
-// operations name them alike).
+// The store operation of a queue entry whose own kind is Insert, Delete or Upsert (both
+// classes' write operations name them alike); nothing for any other kind.
 template <class Kind>
-OpKind op_kind_of(Kind kind) {
+std::optional<OpKind> store_op_kind(Kind kind) {
   if (kind == Kind::Insert) return OpKind::Insert;
   if (kind == Kind::Delete) return OpKind::Delete;
-  return OpKind::Upsert;
+  if (kind == Kind::Upsert) return OpKind::Upsert;
+  return std::nullopt;
 }
 
-// What a writer keeps for applying operations: the parser state the index walk reuses.
+// What a writer keeps for applying operations: the buffers the index walk reuses.
 class OperationApplier {
  public:
   // Applies one operation; `doc` (null for delete) may be overwritten, as the walk parses it
@@ -42,9 +44,13 @@ class OperationApplier {
              std::string* refusal = nullptr);
 
  private:
-  void index(WriteTransaction& txn, std::string_view id, DocBytes& doc, bool adding);
+  // The index upkeep, staged in `txn`: adds (index_document) or removes (unindex_document)
+  // the entries (key, id) for every key that process_json_index gives for `doc`, which it
+  // parses in place. A document that does not parse adds or removes nothing.
+  void index_document(WriteTransaction& txn, std::string_view id, DocBytes& doc);
+  void unindex_document(WriteTransaction& txn, std::string_view id, DocBytes& doc);
 
-  KeyWalker walker_;
+  IndexWalkBuffers walk_buffers_;
 };
 
 }  // namespace quorvane::store

@@ -3,6 +3,10 @@
 #include "store/reads.h"
 
 #include <limits>
+#include <utility>
+
+#include "store/read_snapshot.h"
+#include "store/store_internals.h"
 
 namespace quorvane::store {
 
@@ -24,44 +28,6 @@ constexpr std::string_view kIndexPage =
     "(SELECT id FROM metadata_index WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?3) "
     "ORDER BY m.id LIMIT ?2";
 
-// Prepares `slot` on the connection's first use of it.
-Status prepare_once(ReaderConnection& reader, Statement& slot, std::string_view sql) {
-  if (slot) return Status::Ok();
-  Result<Statement> statement = Statement::prepare(reader.connection.get(), sql);
-  if (!statement) return std::move(statement).take_error();
-  slot = std::move(statement).value();
-  return Status::Ok();
-}
-
-// An explicit read transaction: every statement between begin() and end() reads the snapshot
-// taken by the first of them. Left without end(), it is rolled back, so the connection goes
-// back to the pool outside any transaction.
-class ReadSnapshot {
- public:
-  explicit ReadSnapshot(Connection& connection) : connection_(connection) {}
-  ReadSnapshot(const ReadSnapshot&) = delete;
-  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
-  ~ReadSnapshot() {
-    if (active_) (void)connection_.exec("ROLLBACK");
-  }
-
-  Status begin() {
-    Status s = connection_.exec("BEGIN");
-    active_ = s.ok();
-    return s;
-  }
-  Status end() {
-    active_ = false;
-    Status s = connection_.exec("COMMIT");
-    if (!s) (void)connection_.exec("ROLLBACK");
-    return s;
-  }
-
- private:
-  Connection& connection_;
-  bool active_ = false;
-};
-
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -71,120 +37,132 @@ int64_t clamp_count(uint64_t count) {
   return static_cast<int64_t>(count > kMax ? kMax : count);
 }
 
-Err step_error(ReaderConnection& reader) { return Err{reader.connection.error_text()}; }
-
-}  // namespace
-
-Result<std::optional<DocBytes>> read_document(Store& store, std::string_view id) {
-  Result<ReadLease> lease = store.lease_reader();
+// Runs `run(reader, statement)` on a read connection leased for the calling thread, with its
+// statement `slot` prepared from `sql` on the connection's first use of it: what every read
+// step starts with. A lease or preparation that fails gives the store's message. The statement
+// and the connection are for `run` alone; the connection goes back to the pool after it.
+template <class Run>
+auto with_read_statement(Store& store, Statement ReaderConnection::*slot, std::string_view sql,
+                         Run&& run)
+    -> decltype(run(std::declval<ReaderConnection&>(), std::declval<Statement&>())) {
+  Result<ReadLease> lease = lease_reader(store);
   if (!lease) return std::move(lease).take_error();
   ReaderConnection& reader = *lease.value();
-  if (Status s = prepare_once(reader, reader.get_doc, kSelectDocument); !s) {
+  Statement& statement = reader.*slot;
+  if (Status s = prepare_once(reader.connection, statement, sql); !s) {
     return std::move(s).take_error();
   }
-  StatementUse select(reader.get_doc);
-  select->bind_text(1, id);
-  const int rc = select->step();
-  if (rc == SQLITE_ROW) return std::optional<DocBytes>(DocBytes::copy_of(select->column_blob(0)));
-  if (rc == SQLITE_DONE) return std::optional<DocBytes>();
-  return step_error(reader);
+  return run(reader, statement);
 }
 
-Result<std::vector<OptionalDocumentEntry>> read_documents(Store& store,
-                                                          std::vector<std::string> ids) {
-  Result<ReadLease> lease = store.lease_reader();
-  if (!lease) return std::move(lease).take_error();
-  ReaderConnection& reader = *lease.value();
-  if (Status s = prepare_once(reader, reader.get_doc, kSelectDocument); !s) {
-    return std::move(s).take_error();
-  }
-  ReadSnapshot snapshot(reader.connection);
-  if (ids.size() > 1) {
+// The stored document of `id`, read with a read connection's select statement, or nothing
+// when none is stored; a failing step gives the store's message.
+Result<std::optional<DocBytes>> look_up(Statement& select, std::string_view id) {
+  StatementUse use(select);
+  use->bind_text(1, id);
+  const int rc = use->step();
+  if (rc == SQLITE_ROW) return std::optional<DocBytes>(DocBytes::copy_of(select.column_blob(0)));
+  if (rc == SQLITE_DONE) return std::optional<DocBytes>();
+  return Err{select.error_text()};
+}
+
+// One entry per id, in order, the ids moved into it; several lookups share one snapshot (one
+// reads one by itself).
+Result<std::vector<OptionalDocumentEntry>> look_up_each(ReaderConnection& reader, Statement& select,
+                                                        std::vector<std::string>& ids) {
+  const bool shared_snapshot = ids.size() > 1;
+  ReadSnapshot snapshot(reader);
+  if (shared_snapshot) {
     if (Status s = snapshot.begin(); !s) return std::move(s).take_error();
   }
   std::vector<OptionalDocumentEntry> out;
   out.reserve(ids.size());
   for (std::string& id : ids) {
-    std::optional<DocBytes> doc;
-    {
-      StatementUse select(reader.get_doc);
-      select->bind_text(1, id);
-      const int rc = select->step();
-      if (rc == SQLITE_ROW) {
-        doc = DocBytes::copy_of(select->column_blob(0));
-      } else if (rc != SQLITE_DONE) {
-        return step_error(reader);
-      }
-    }
-    out.emplace_back(std::move(id), std::move(doc));
+    Result<std::optional<DocBytes>> doc = look_up(select, id);
+    if (!doc) return std::move(doc).take_error();
+    out.emplace_back(std::move(id), std::move(doc).value());
   }
-  if (ids.size() > 1) {
+  if (shared_snapshot) {
     if (Status s = snapshot.end(); !s) return std::move(s).take_error();
   }
   return out;
 }
 
-Result<std::vector<DocumentEntry>> read_prefix(Store& store, std::string_view prefix) {
-  Result<ReadLease> lease = store.lease_reader();
-  if (!lease) return std::move(lease).take_error();
-  ReaderConnection& reader = *lease.value();
-  if (Status s = prepare_once(reader, reader.scan_from, kScanFrom); !s) {
-    return std::move(s).take_error();
-  }
-  StatementUse scan(reader.scan_from);
-  scan->bind_text(1, prefix);
+// What a list step does with a row of (id, document): takes it, passes over it, or stops
+// before it.
+enum class Row { Take, Skip, Stop };
+
+// Steps the bound `statement` through its rows, judging each with `judge(row)`, and gives
+// (id, document) for every row taken, in order; a failing step gives the store's message.
+template <class Judge>
+Result<std::vector<DocumentEntry>> collect_entries(Statement& statement, Judge&& judge) {
   std::vector<DocumentEntry> out;
-  int rc;
-  while ((rc = scan->step()) == SQLITE_ROW) {
-    const std::string_view id = scan->column_text(0);
-    // Every id with the prefix lies in one run from the prefix on.
-    if (!starts_with(id, prefix)) break;
-    out.emplace_back(std::string(id), DocBytes::copy_of(scan->column_blob(1)));
+  for (;;) {
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE) return out;
+    if (rc != SQLITE_ROW) return Err{statement.error_text()};
+    const Row choice = judge(statement);
+    if (choice == Row::Stop) return out;
+    if (choice == Row::Take) {
+      out.emplace_back(std::string(statement.column_text(0)),
+                       DocBytes::copy_of(statement.column_blob(1)));
+    }
   }
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return step_error(reader);
-  return out;
+}
+
+}  // namespace
+
+Result<std::optional<DocBytes>> read_document(Store& store, std::string_view id) {
+  return with_read_statement(
+      store, &ReaderConnection::get_doc, kSelectDocument,
+      [&](ReaderConnection&, Statement& select) { return look_up(select, id); });
+}
+
+Result<std::vector<OptionalDocumentEntry>> read_documents(Store& store,
+                                                          std::vector<std::string> ids) {
+  return with_read_statement(store, &ReaderConnection::get_doc, kSelectDocument,
+                             [&](ReaderConnection& reader, Statement& select) {
+                               return look_up_each(reader, select, ids);
+                             });
+}
+
+Result<std::vector<DocumentEntry>> read_prefix(Store& store, std::string_view prefix) {
+  return with_read_statement(
+      store, &ReaderConnection::scan_from, kScanFrom, [&](ReaderConnection&, Statement& statement) {
+        StatementUse scan(statement);
+        scan->bind_text(1, prefix);
+        // Every id with the prefix lies in one run from the prefix on.
+        return collect_entries(statement, [&](const Statement& row) {
+          return starts_with(row.column_text(0), prefix) ? Row::Take : Row::Stop;
+        });
+      });
 }
 
 Result<std::vector<DocumentEntry>> read_metadata_matches(Store& store, std::string_view key) {
-  Result<ReadLease> lease = store.lease_reader();
-  if (!lease) return std::move(lease).take_error();
-  ReaderConnection& reader = *lease.value();
-  if (Status s = prepare_once(reader, reader.index_matches, kIndexMatches); !s) {
-    return std::move(s).take_error();
-  }
-  StatementUse matches(reader.index_matches);
-  matches->bind_text(1, key);
-  std::vector<DocumentEntry> out;
-  int rc;
-  while ((rc = matches->step()) == SQLITE_ROW) {
-    out.emplace_back(std::string(matches->column_text(0)),
-                     DocBytes::copy_of(matches->column_blob(1)));
-  }
-  if (rc != SQLITE_DONE) return step_error(reader);
-  return out;
+  return with_read_statement(store, &ReaderConnection::index_matches, kIndexMatches,
+                             [&](ReaderConnection&, Statement& statement) {
+                               StatementUse matches(statement);
+                               matches->bind_text(1, key);
+                               return collect_entries(statement,
+                                                      [](const Statement&) { return Row::Take; });
+                             });
 }
 
 Result<std::vector<DocumentEntry>> read_metadata_page(Store& store, std::string_view key,
                                                       std::optional<uint64_t> limit,
                                                       std::optional<uint64_t> offset) {
-  Result<ReadLease> lease = store.lease_reader();
-  if (!lease) return std::move(lease).take_error();
-  ReaderConnection& reader = *lease.value();
-  if (Status s = prepare_once(reader, reader.index_page, kIndexPage); !s) {
-    return std::move(s).take_error();
-  }
-  StatementUse page(reader.index_page);
-  page->bind_text(1, key);
-  page->bind_int64(2, limit ? clamp_count(*limit) : -1);  // a negative LIMIT has no bound
-  page->bind_int64(3, offset ? clamp_count(*offset) : 0);
-  std::vector<DocumentEntry> out;
-  int rc;
-  while ((rc = page->step()) == SQLITE_ROW) {
-    if (page->column_is_null(1)) continue;  // the entry outlived its document
-    out.emplace_back(std::string(page->column_text(0)), DocBytes::copy_of(page->column_blob(1)));
-  }
-  if (rc != SQLITE_DONE) return step_error(reader);
-  return out;
+  return with_read_statement(
+      store, &ReaderConnection::index_page, kIndexPage,
+      [&](ReaderConnection&, Statement& statement) {
+        StatementUse page(statement);
+        page->bind_text(1, key);
+        page->bind_int64(2, limit ? clamp_count(*limit) : -1);  // a negative LIMIT has no bound
+        page->bind_int64(3, offset ? clamp_count(*offset) : 0);
+        return collect_entries(statement, [](const Statement& row) {
+          // An entry that outlived its document uses up its place in the window.
+          return row.column_is_null(1) ? Row::Skip : Row::Take;
+        });
+      });
 }
 
 }  // namespace quorvane::store

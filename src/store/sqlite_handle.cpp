@@ -27,6 +27,14 @@ Result<Statement> Statement::prepare(sqlite3* db, std::string_view sql) {
   return s;
 }
 
+Status prepare_once(Connection& connection, Statement& statement, std::string_view sql) {
+  if (statement) return Status::Ok();
+  Result<Statement> prepared = Statement::prepare(connection.get(), sql);
+  if (!prepared) return std::move(prepared).take_error();
+  statement = std::move(prepared).value();
+  return Status::Ok();
+}
+
 Result<Connection> Connection::open(const std::string& path) {
   configure_library_once();
   sqlite3* db = nullptr;

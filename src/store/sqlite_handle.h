@@ -1,5 +1,7 @@
 // RAII over SQLite: a Connection owns one sqlite3 handle, a Statement one prepared statement.
 // Every text is bound with its explicit length, since a document id may hold U+0000.
+//
+// Private to the store layer (src/store/): nothing outside it sees SQLite.
 #pragma once
 
 #include <sqlite3.h>
@@ -32,6 +34,8 @@ class Statement {
 
   explicit operator bool() const { return stmt_ != nullptr; }
   sqlite3_stmt* get() const { return stmt_; }
+  // The message of the last failure on the statement's connection.
+  std::string error_text() const { return sqlite3_errmsg(sqlite3_db_handle(stmt_)); }
 
   // The bound values must outlive the statement's next reset().
   void bind_text(int index, std::string_view text) {
@@ -112,5 +116,9 @@ class Connection {
   explicit Connection(sqlite3* db) : db_(db) {}
   sqlite3* db_ = nullptr;
 };
+
+// Prepares `statement` from `sql` on `connection` unless it is prepared already: statements are
+// kept for the connection's life and prepared on their first use.
+Status prepare_once(Connection& connection, Statement& statement, std::string_view sql);
 
 }  // namespace quorvane::store

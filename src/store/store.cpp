@@ -1,44 +1,14 @@
 #include "store/store.h"
 
 #include <filesystem>
-#include <functional>
-#include <thread>
 
-#include "store/write_transaction.h"
+#include "store/connections.h"
+#include "store/reader_pool.h"
+#include "store/tables.h"
 
 namespace quorvane::store {
 
-std::optional<std::string> record_size_error(std::string_view id, size_t doc_size) {
-  const size_t total = id.size() + doc_size;
-  if (total <= kMaxRecordBytes) return std::nullopt;
-  std::string message = "Document too large to store for ";
-  message.append(id.data(), id.size());
-  message += ": the id and the document take " + std::to_string(total) +
-             " bytes, the store holds at most " + std::to_string(kMaxRecordBytes) +
-             " bytes in one record";
-  return message;
-}
-
 namespace {
-
-// Opens a read connection.
-Result<std::unique_ptr<ReaderConnection>> open_reader(const std::string& path) {
-  Result<Connection> connection = Connection::open(path);
-  if (!connection) return std::move(connection).take_error();
-  // Reads copy straight out of the mapped file where they can. The size asked for is cut to
-  // the library's own limit (2 GiB in common builds): mapping costs address space only, and
-  // pages past the map would be read with a system call into a small page cache.
-  (void)connection->exec("PRAGMA mmap_size=1099511627776");
-  auto reader = std::make_unique<ReaderConnection>();
-  reader->connection = std::move(connection).value();
-  return reader;
-}
-
-// The slot a thread tries first: threads spread over the slots and keep theirs.
-size_t home_slot() {
-  const uint64_t h = std::hash<std::thread::id>{}(std::this_thread::get_id());
-  return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 59) % Store::kReaderSlots;
-}
 
 // Sets the header's user version to the value it has.
 Status rewrite_user_version(Connection& c) {
@@ -52,21 +22,13 @@ Status rewrite_user_version(Connection& c) {
 
 }  // namespace
 
-ReadLease::~ReadLease() {
-  if (slot_) {
-    slot_->leased.store(false, std::memory_order_release);
-  } else if (spare_) {
-    store_->give_back(std::move(spare_));
-  }
-}
+Store::Store(Key, std::string path, FileLock lock, std::unique_ptr<WriterConnection> writer)
+    : path_(std::move(path)),
+      lock_(std::move(lock)),
+      writer_(std::move(writer)),
+      readers_(std::make_unique<ReaderPool>(path_)) {}
 
-Store::~Store() {
-  // Members go in reverse order: the spare readers, the slots' readers, the writer, and last
-  // the file lock.
-  spare_readers_.clear();
-  for (ReaderSlot& slot : reader_slots_) slot.connection.reset();
-  writer_.reset();
-}
+Store::~Store() = default;
 
 Result<std::shared_ptr<Store>> Store::open(const std::string& given_path) {
   std::error_code error;
@@ -98,23 +60,10 @@ Result<std::shared_ptr<Store>> Store::open(const std::string& given_path) {
   return std::make_shared<Store>(Key(), path, std::move(lock).value(), std::move(writer));
 }
 
-Status Store::create_missing_tables() {
-  Connection& c = writer_->connection;
-  Status s = c.exec(
-      "CREATE TABLE IF NOT EXISTS documents ("
-      "id TEXT NOT NULL PRIMARY KEY, doc BLOB NOT NULL) WITHOUT ROWID");
-  if (s) {
-    s = c.exec(
-        "CREATE TABLE IF NOT EXISTS metadata_index ("
-        "key TEXT NOT NULL, id TEXT NOT NULL, PRIMARY KEY (key, id)) WITHOUT ROWID");
-  }
-  return s;
-}
-
 Status Store::ensure_tables() {
   Connection& c = writer_->connection;
   if (Status s = c.exec("BEGIN IMMEDIATE"); !s) return s;
-  Status s = create_missing_tables();
+  Status s = create_missing_tables(*writer_);
   // Tables of another shape (a file some other program made) fail here, where the constructor
   // can report it, rather than in every batch of the writer later.
   if (s) s = prepare_table_statements(*writer_);
@@ -125,42 +74,6 @@ Status Store::ensure_tables() {
   if (s) s = c.exec("COMMIT");
   if (!s) (void)c.exec("ROLLBACK");
   return s;
-}
-
-Result<ReadLease> Store::lease_reader() {
-  const size_t home = home_slot();
-  for (size_t i = 0; i < kReaderSlots; ++i) {
-    ReaderSlot& slot = reader_slots_[(home + i) % kReaderSlots];
-    if (slot.leased.load(std::memory_order_relaxed) ||
-        slot.leased.exchange(true, std::memory_order_acquire)) {
-      continue;
-    }
-    if (!slot.connection) {
-      Result<std::unique_ptr<ReaderConnection>> opened = open_reader(path_);
-      if (!opened) {
-        slot.leased.store(false, std::memory_order_release);
-        return std::move(opened).take_error();
-      }
-      slot.connection = std::move(opened).value();
-    }
-    return ReadLease(slot);
-  }
-  {
-    std::lock_guard lock(spare_mutex_);
-    if (!spare_readers_.empty()) {
-      std::unique_ptr<ReaderConnection> connection = std::move(spare_readers_.back());
-      spare_readers_.pop_back();
-      return ReadLease(*this, std::move(connection));
-    }
-  }
-  Result<std::unique_ptr<ReaderConnection>> opened = open_reader(path_);
-  if (!opened) return std::move(opened).take_error();
-  return ReadLease(*this, std::move(opened).value());
-}
-
-void Store::give_back(std::unique_ptr<ReaderConnection> connection) {
-  std::lock_guard lock(spare_mutex_);
-  spare_readers_.push_back(std::move(connection));
 }
 
 }  // namespace quorvane::store

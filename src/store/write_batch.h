@@ -4,10 +4,15 @@
 //   TablesFailed  a table could not be opened: nothing applied, an empty transaction
 //                 committed (its outcome dropped);
 //   Committed / CommitFailed  the operations were applied and the commit tried.
+//
+// apply_batch() is how both writer threads (DBEngine's write worker and DBEngineWebServer's
+// database writer) apply the batch they took off their queue.
 #pragma once
 
-#include <sqlite3.h>
+#include <optional>
+#include <vector>
 
+#include "store/apply_operation.h"
 #include "store/write_transaction.h"
 
 namespace quorvane::store {
@@ -25,6 +30,24 @@ BatchOutcome run_write_batch(Store& store, Apply&& apply) {
   }
   apply(txn.value());
   return txn->commit() ? BatchOutcome::Committed : BatchOutcome::CommitFailed;
+}
+
+// Runs `batch` as above, applying its entries one after another in their order, each as
+// apply_operation.h says: an entry of kind Insert, Delete or Upsert is applied with its id and
+// document (which the index walk may overwrite); any other entry (a shutdown, a backup) is
+// passed over. Once the store has rolled the transaction back by itself, nothing more is
+// applied, and the commit then fails. `Op` is a writer's queue entry with `kind`, `id` and
+// `doc`.
+template <class Op>
+BatchOutcome apply_batch(Store& store, OperationApplier& applier, std::vector<Op>& batch) {
+  return run_write_batch(store, [&](WriteTransaction& txn) {
+    for (Op& op : batch) {
+      if (!txn.still_open()) break;
+      if (const std::optional<OpKind> kind = store_op_kind(op.kind)) {
+        (void)applier.apply(txn, *kind, op.id, &op.doc);
+      }
+    }
+  });
 }
 
 }  // namespace quorvane::store

@@ -1,29 +1,16 @@
 #include "store/write_transaction.h"
 
+#include "store/store_internals.h"
+#include "store/tables.h"
+
 namespace quorvane::store {
 
 namespace {
 
-// Index rows per multi-row INSERT: one statement step stores this many pairs.
-constexpr int kIndexRowsPerInsert = 64;
-
-std::string multi_row_insert_sql() {
-  std::string sql = "INSERT OR IGNORE INTO metadata_index(key, id) VALUES(?, ?)";
-  for (int i = 1; i < kIndexRowsPerInsert; ++i) sql += ",(?, ?)";
-  return sql;
-}
-
-Status prepare(sqlite3* db, Statement& s, const char* sql) {
-  Result<Statement> r = Statement::prepare(db, sql);
-  if (!r) return std::move(r).take_error();
-  s = std::move(r).value();
-  return Status::Ok();
-}
-
-Status done_or_error(Statement& s, int rc, sqlite3* db) {
-  (void)s;
+// Ok when a statement ran to its end (or gave a row), else the store's message.
+Status finished(const Statement& statement, int rc) {
   if (rc == SQLITE_DONE || rc == SQLITE_ROW) return Status::Ok();
-  return Err{sqlite3_errmsg(db)};
+  return Err{statement.error_text()};
 }
 
 }  // namespace
@@ -36,7 +23,7 @@ WriteTransaction::~WriteTransaction() {
 }
 
 Result<WriteTransaction> WriteTransaction::begin(Store& store) {
-  WriterConnection& w = store.writer();
+  WriterConnection& w = writer_of(store);
   if (Status s = w.connection.exec("BEGIN IMMEDIATE"); !s) return std::move(s).take_error();
   w.staged_index.clear();
   return WriteTransaction(w);
@@ -44,48 +31,19 @@ Result<WriteTransaction> WriteTransaction::begin(Store& store) {
 
 Status WriteTransaction::open_tables() { return prepare_table_statements(writer_); }
 
-Status prepare_table_statements(WriterConnection& writer_) {
-  if (writer_.tables_open) return Status::Ok();
-  sqlite3* db = writer_.connection.get();
-  // "documents" first, then "metadata_index"; both are tried before the outcome is looked at.
-  Status documents = prepare(db, writer_.insert_new,
-                             "INSERT INTO documents(id, doc) VALUES(?1, ?2) "
-                             "ON CONFLICT(id) DO NOTHING");
-  if (documents)
-    documents = prepare(db, writer_.select_doc, "SELECT doc FROM documents WHERE id = ?1");
-  if (documents)
-    documents = prepare(db, writer_.update_doc, "UPDATE documents SET doc = ?2 WHERE id = ?1");
-  if (documents) {
-    documents =
-        prepare(db, writer_.delete_doc, "DELETE FROM documents WHERE id = ?1 RETURNING doc");
-  }
-  if (documents) {
-    documents =
-        prepare(db, writer_.put_doc, "INSERT OR REPLACE INTO documents(id, doc) VALUES(?1, ?2)");
-  }
-  Status index = prepare(db, writer_.index_add,
-                         "INSERT OR IGNORE INTO metadata_index(key, id) VALUES(?1, ?2)");
-  if (index) index = prepare(db, writer_.index_add_rows, multi_row_insert_sql().c_str());
-  if (index) {
-    index =
-        prepare(db, writer_.index_remove, "DELETE FROM metadata_index WHERE key = ?1 AND id = ?2");
-  }
-  if (!documents) return documents;
-  if (!index) return index;
-  writer_.tables_open = true;
-  return Status::Ok();
+bool WriteTransaction::still_open() const {
+  return sqlite3_get_autocommit(writer_.connection.get()) == 0;
 }
 
 Result<std::optional<DocBytes>> WriteTransaction::replace_document(std::string_view id,
                                                                    std::string_view doc) {
-  sqlite3* db = writer_.connection.get();
   {
     StatementUse insert(writer_.insert_new);
     insert->bind_text(1, id);
     insert->bind_blob(2, doc);
     const int rc = insert->step();
-    if (rc != SQLITE_DONE) return Err{sqlite3_errmsg(db)};
-    if (sqlite3_changes(db) == 1) return std::optional<DocBytes>();
+    if (rc != SQLITE_DONE) return Err{writer_.connection.error_text()};
+    if (sqlite3_changes(writer_.connection.get()) == 1) return std::optional<DocBytes>();
   }
   std::optional<DocBytes> old;
   {
@@ -95,13 +53,13 @@ Result<std::optional<DocBytes>> WriteTransaction::replace_document(std::string_v
     if (rc == SQLITE_ROW) {
       old = DocBytes::copy_of(select->column_blob(0));
     } else if (rc != SQLITE_DONE) {
-      return Err{sqlite3_errmsg(db)};
+      return Err{writer_.connection.error_text()};
     }
   }
   StatementUse update(writer_.update_doc);
   update->bind_text(1, id);
   update->bind_blob(2, doc);
-  if (update->step() != SQLITE_DONE) return Err{sqlite3_errmsg(db)};
+  if (update->step() != SQLITE_DONE) return Err{writer_.connection.error_text()};
   return old;
 }
 
@@ -109,21 +67,20 @@ Status WriteTransaction::put_document(std::string_view id, std::string_view doc)
   StatementUse put(writer_.put_doc);
   put->bind_text(1, id);
   put->bind_blob(2, doc);
-  if (put->step() != SQLITE_DONE) return Err{sqlite3_errmsg(writer_.connection.get())};
+  if (put->step() != SQLITE_DONE) return Err{writer_.connection.error_text()};
   return Status::Ok();
 }
 
 Result<std::optional<DocBytes>> WriteTransaction::remove_document(std::string_view id) {
-  sqlite3* db = writer_.connection.get();
   StatementUse remove(writer_.delete_doc);
   remove->bind_text(1, id);
   int rc = remove->step();
   if (rc == SQLITE_DONE) return std::optional<DocBytes>();
-  if (rc != SQLITE_ROW) return Err{sqlite3_errmsg(db)};
+  if (rc != SQLITE_ROW) return Err{writer_.connection.error_text()};
   std::optional<DocBytes> old = DocBytes::copy_of(remove->column_blob(0));
   // A RETURNING statement applies its change when it is run to completion.
   rc = remove->step();
-  if (rc != SQLITE_DONE) return Err{sqlite3_errmsg(db)};
+  if (rc != SQLITE_DONE) return Err{writer_.connection.error_text()};
   return old;
 }
 
@@ -131,14 +88,14 @@ Status WriteTransaction::add_index_entry(std::string_view key, std::string_view 
   StatementUse add(writer_.index_add);
   add->bind_text(1, key);
   add->bind_text(2, id);
-  return done_or_error(writer_.index_add, add->step(), writer_.connection.get());
+  return finished(writer_.index_add, add->step());
 }
 
 Status WriteTransaction::remove_index_entry(std::string_view key, std::string_view id) {
   StatementUse remove(writer_.index_remove);
   remove->bind_text(1, key);
   remove->bind_text(2, id);
-  return done_or_error(writer_.index_remove, remove->step(), writer_.connection.get());
+  return finished(writer_.index_remove, remove->step());
 }
 
 void WriteTransaction::stage_index_change(std::string_view key, std::string_view id, bool adding) {
@@ -155,7 +112,6 @@ void WriteTransaction::stage_index_change(std::string_view key, std::string_view
 }
 
 void WriteTransaction::add_index_rows(const std::string_view* rows, size_t count) {
-  sqlite3* db = writer_.connection.get();
   if (count == static_cast<size_t>(kIndexRowsPerInsert)) {
     StatementUse add(writer_.index_add_rows);
     for (size_t i = 0; i < 2 * count; ++i) add->bind_text(static_cast<int>(i + 1), rows[i]);
@@ -169,7 +125,7 @@ void WriteTransaction::add_index_rows(const std::string_view* rows, size_t count
     StatementUse add(writer_.index_add);
     add->bind_text(1, rows[2 * i]);
     add->bind_text(2, rows[2 * i + 1]);
-    (void)done_or_error(writer_.index_add, add->step(), db);
+    (void)finished(writer_.index_add, add->step());
   }
 }
 

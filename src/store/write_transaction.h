@@ -6,21 +6,16 @@
 // another shape.
 #pragma once
 
-#include <sqlite3.h>
-
+#include <cstddef>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "document/doc_bytes.h"
 #include "store/store.h"
 #include "util/result.h"
 
 namespace quorvane::store {
-
-// Prepares, once per connection, the statements a write transaction uses on both tables: the
-// step in which the tables are opened. Fails with the store's message when a table is missing
-// or has another shape.
-Status prepare_table_statements(WriterConnection& writer);
 
 class WriteTransaction {
  public:
@@ -56,7 +51,7 @@ class WriteTransaction {
 
   // False once the store has rolled the transaction back by itself (after an I/O error or a
   // full disk): later statements would run outside it, so a writer stops applying.
-  bool still_open() const { return sqlite3_get_autocommit(writer_.connection.get()) == 0; }
+  bool still_open() const;
 
   // Writes the staged index changes, then commits; on failure the transaction is rolled back
   // and the store's message returned.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <exception>
-#include <system_error>
+#include <string>
 
 namespace quorvane {
 
@@ -27,6 +27,8 @@ void JoinHandle::detach() {
   if (thread_.joinable()) thread_.detach();
 }
 
+namespace thread_detail {
+
 namespace {
 
 void report_fault(const char* what) {
@@ -36,24 +38,22 @@ void report_fault(const char* what) {
 
 }  // namespace
 
-Result<JoinHandle> spawn_thread(std::function<void()> body) {
-  auto faulted = std::make_shared<std::atomic<bool>>(false);
+void run_reporting_faults(void (*run)(void*), void* body, std::atomic<bool>& faulted) noexcept {
   try {
-    std::thread thread([body = std::move(body), faulted]() mutable {
-      try {
-        body();
-      } catch (const std::exception& e) {
-        faulted->store(true, std::memory_order_release);
-        report_fault(e.what());
-      } catch (...) {
-        faulted->store(true, std::memory_order_release);
-        report_fault("unknown fault");
-      }
-    });
-    return JoinHandle(std::move(thread), std::move(faulted));
-  } catch (const std::system_error& e) {
-    return Err{std::string("failed to spawn thread: ") + e.what()};
+    run(body);
+  } catch (const std::exception& e) {
+    faulted.store(true, std::memory_order_release);
+    report_fault(e.what());
+  } catch (...) {
+    faulted.store(true, std::memory_order_release);
+    report_fault("unknown fault");
   }
 }
+
+Err spawn_failure(const std::system_error& error) {
+  return Err{std::string("failed to spawn thread: ") + error.what()};
+}
+
+}  // namespace thread_detail
 
 }  // namespace quorvane

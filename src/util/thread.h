@@ -7,9 +7,10 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "util/result.h"
 
@@ -37,8 +38,33 @@ class JoinHandle {
   std::shared_ptr<std::atomic<bool>> faulted_;
 };
 
-// Starts `body` on a new thread. Fails with "failed to spawn thread: <system error>" when
-// the system cannot start one.
-Result<JoinHandle> spawn_thread(std::function<void()> body);
+namespace thread_detail {
+
+// Runs `run(body)`; a throw is a fault: `faulted` is set and its message goes to standard
+// error.
+void run_reporting_faults(void (*run)(void*), void* body, std::atomic<bool>& faulted) noexcept;
+
+// "failed to spawn thread: <system error>".
+Err spawn_failure(const std::system_error& error);
+
+}  // namespace thread_detail
+
+// Starts `body()` on a new thread. `body` is moved to the thread, so it may own move-only
+// values (queue ends, say), which it can move on from its call. Fails with
+// "failed to spawn thread: <system error>" when the system cannot start a thread; `body` is
+// then released on the calling thread.
+template <class Body>
+Result<JoinHandle> spawn_thread(Body body) {
+  auto faulted = std::make_shared<std::atomic<bool>>(false);
+  try {
+    std::thread thread([body = std::move(body), faulted]() mutable {
+      thread_detail::run_reporting_faults([](void* b) { (*static_cast<Body*>(b))(); }, &body,
+                                          *faulted);
+    });
+    return JoinHandle(std::move(thread), std::move(faulted));
+  } catch (const std::system_error& e) {
+    return thread_detail::spawn_failure(e);
+  }
+}
 
 }  // namespace quorvane

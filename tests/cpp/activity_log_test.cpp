@@ -120,7 +120,7 @@ TEST(ActivityLogFile, WritesOutOnlyWhenFullAndAtTheEnd) {
     auto file = open_log(path);
     ASSERT_TRUE(file);
     for (int i = 0; i < 81; ++i) ASSERT_TRUE(file->write(hundred));
-    EXPECT_EQ(file_size(path), 0u);                   // 8100 bytes gathered, none written
+    EXPECT_EQ(file_size(path), 0u);                  // 8100 bytes gathered, none written
     ASSERT_TRUE(file->write(std::string(92, 'b')));  // fills the buffer exactly
     EXPECT_EQ(file_size(path), 0u);
     ASSERT_TRUE(file->write("c"));  // does not fit: the whole buffer goes first
@@ -167,9 +167,9 @@ struct RunningLogWriter {
 RunningLogWriter start_log_writer(const std::string& path) {
   auto [sender, receiver] = channel::bounded<LogOp>(10000);
   auto alive = std::make_shared<std::atomic<bool>>(true);
-  auto shared_receiver = std::make_shared<channel::Receiver<LogOp>>(std::move(receiver));
-  auto handle = spawn_thread(
-      [shared_receiver, path, alive] { log_writer(std::move(*shared_receiver), path, alive); });
+  auto handle = spawn_thread([receiver = std::move(receiver), path, alive]() mutable {
+    log_writer(std::move(receiver), path, alive);
+  });
   EXPECT_TRUE(handle);
   return {std::move(sender), std::move(alive), std::move(handle).value()};
 }

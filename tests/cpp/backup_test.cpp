@@ -9,6 +9,7 @@
 #include "db_engine_web_server/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/backup_copy.h"
+#include "store/sqlite_handle.h"
 #include "store/write_batch.h"
 #include "test_support.h"
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "store/testing.h"
 #include "test_support.h"
 #include "util/thread.h"
 
@@ -30,11 +31,10 @@ struct Fixture {
     commits.attach(*db);
   }
   void start() {
-    auto rx = std::make_shared<channel::Receiver<WriteOp>>(std::move(apply.receiver));
-    thread =
-        spawn_thread([rx, alive = alive, in_flight = in_flight, db = db, committed = committed] {
-          database_writer(std::move(*rx), alive, in_flight, db, committed);
-        }).value();
+    thread = spawn_thread([rx = std::move(apply.receiver), alive = alive, in_flight = in_flight,
+                           db = db, committed = committed]() mutable {
+               database_writer(std::move(rx), alive, in_flight, db, committed);
+             }).value();
   }
   bool join() { return thread->join(); }
   ~Fixture() {
@@ -116,12 +116,12 @@ TEST(DatabaseWriter, CountersMoveAroundTheCommitAndShutdownEndsTheBatch) {
 TEST(DatabaseWriter, AShutdownEndsTheWriterWhenTheTransactionCannotBegin) {
   Fixture f;
   // An open transaction on the writer connection makes the writer's BEGIN fail.
-  ASSERT_TRUE(f.db->writer().connection.exec("BEGIN"));
+  ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("BEGIN"));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", DocBytes::copy_of("{}"))));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::shutdown()));
   f.start();
   EXPECT_TRUE(f.join());
-  ASSERT_TRUE(f.db->writer().connection.exec("ROLLBACK"));
+  ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("ROLLBACK"));
   EXPECT_FALSE(f.alive->load());
   EXPECT_EQ(f.committed->load(), 0u);  // the log is never emptied over an unapplied batch
   EXPECT_EQ(f.in_flight->load(), 0u);

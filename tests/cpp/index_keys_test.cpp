@@ -11,9 +11,9 @@ namespace quorvane {
 namespace {
 
 std::set<std::string> keys_of(const std::string& json) {
-  KeyWalker walker;
+  IndexWalkBuffers buffers;
   std::vector<std::string> keys;
-  EXPECT_TRUE(walker.collect_keys(json, keys)) << json;
+  EXPECT_TRUE(collect_index_keys(json, buffers, keys)) << json;
   return {keys.begin(), keys.end()};
 }
 
@@ -62,12 +62,12 @@ TEST(IndexKeys, EmbeddedNulInNamesAndValues) {
 }
 
 TEST(IndexKeys, RefusedDocumentsGiveNoKeys) {
-  KeyWalker walker;
+  IndexWalkBuffers buffers;
   for (const std::string& json :
-       {std::string(R"({"ok": 1, "big": 18446744073709551616})"), std::string("{"),
-        std::string(""), std::string("[1,]"), std::string(2000, '[') + std::string(2000, ']')}) {
+       {std::string(R"({"ok": 1, "big": 18446744073709551616})"), std::string("{"), std::string(""),
+        std::string("[1,]"), std::string(2000, '[') + std::string(2000, ']')}) {
     std::vector<std::string> keys;
-    EXPECT_FALSE(walker.collect_keys(json, keys)) << json.substr(0, 40);
+    EXPECT_FALSE(collect_index_keys(json, buffers, keys)) << json.substr(0, 40);
     EXPECT_TRUE(keys.empty());
   }
 }

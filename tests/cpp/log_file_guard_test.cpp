@@ -29,20 +29,16 @@ using testing::TempDir;
 enum class Target { StoreOpenHere, DatabaseNotOpen, LockedElsewhere };
 enum class Writer { WriteAhead, Activity };
 
-template <class T>
-std::shared_ptr<T> shared(T value) {
-  return std::make_shared<T>(std::move(value));
-}
-
 // Runs the writer on `path` with one write and then its shutdown; true when it ended cleanly.
-bool run_writer(Writer writer, const std::string& path, std::shared_ptr<std::atomic<bool>> alive) {
+bool run_writer(Writer writer, const std::string& path,
+                const std::shared_ptr<std::atomic<bool>>& alive) {
   std::optional<JoinHandle> thread;
   if (writer == Writer::WriteAhead) {
     auto write = channel::bounded<WriteOp>(16);
     auto apply = channel::bounded<WriteOp>(16);
-    thread = spawn_thread([tx = shared(std::move(apply.sender)),
-                           rx = shared(std::move(write.receiver)), path, alive] {
-               wal_writer(std::move(*tx), std::move(*rx), path, alive,
+    thread = spawn_thread([tx = std::move(apply.sender), rx = std::move(write.receiver), path,
+                           alive]() mutable {
+               wal_writer(std::move(tx), std::move(rx), path, alive,
                           std::make_shared<std::atomic<size_t>>(0));
              }).value();
     (void)write.sender.send(WriteOp::insert("a", DocBytes::copy_of("{}")));
@@ -50,8 +46,8 @@ bool run_writer(Writer writer, const std::string& path, std::shared_ptr<std::ato
     return thread->join();
   }
   auto log = channel::bounded<LogOp>(16);
-  thread = spawn_thread([rx = shared(std::move(log.receiver)), path, alive] {
-             log_writer(std::move(*rx), path, alive);
+  thread = spawn_thread([rx = std::move(log.receiver), path, alive]() mutable {
+             log_writer(std::move(rx), path, alive);
            }).value();
   (void)log.sender.send(LogOp::single(kInsertAction, "a"));
   (void)log.sender.send(LogOp::shutdown());

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "store/reads.h"
+#include "store/testing.h"
 #include "store/write_transaction.h"
 #include "test_support.h"
 
@@ -214,7 +215,7 @@ TEST_F(StoreReads, ReadDocumentsReadsOneSnapshot) {
 // before, and once the writer is done, every thread sees the last one.
 TEST_F(StoreReads, ManyThreadsReadFreshVersionsThroughSlotsAndSpares) {
   write({{"k", "0"}});
-  constexpr int kThreads = static_cast<int>(Store::kReaderSlots) * 2 + 3;
+  constexpr int kThreads = static_cast<int>(test_access::kReaderSlots) * 2 + 3;
   constexpr int kVersions = 100;
   std::atomic<bool> done{false};
   std::atomic<int> failures{0};

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "store/apply_operation.h"
+#include "store/testing.h"
 #include "store/write_batch.h"
 #include "store/write_transaction.h"
 #include "test_support.h"
@@ -175,8 +176,7 @@ TEST_P(OneBatchAsOneByOne, TablesEndAlike) {
   auto batched = open_store(dir.file("batched.db"));
   auto single = open_store(dir.file("single.db"));
   if (GetParam()) {
-    batched->writer().max_staged_index_bytes = 8;
-    batched->writer().max_staged_index_changes = 2;
+    test_access::set_staged_index_limits(*batched, 8, 2);
   }
   OperationApplier batched_applier;
   OperationApplier single_applier;

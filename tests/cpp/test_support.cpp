@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "store/testing.h"
+
 namespace quorvane::testing {
 
 TempDir::TempDir() {
@@ -60,18 +62,7 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
 
 namespace quorvane::testing {
 
-namespace {
-
-template <class F>
-void for_each_row(store::Store& store, const char* sql, F&& row) {
-  auto lease = store.lease_reader();
-  if (!lease) throw std::runtime_error(lease.error());
-  auto stmt = store::Statement::prepare((*lease.value()).connection.get(), sql);
-  if (!stmt) throw std::runtime_error(stmt.error());
-  while (stmt->step() == SQLITE_ROW) row(stmt.value());
-}
-
-}  // namespace
+using store::test_access::for_each_row;
 
 std::map<std::string, std::string> dump_documents(store::Store& store) {
   std::map<std::string, std::string> out;
@@ -94,7 +85,7 @@ std::set<std::pair<std::string, std::string>> dump_index(store::Store& store) {
 namespace quorvane::testing {
 
 void CommitLog::attach(store::Store& store) {
-  db_ = store.writer().connection.get();
+  db_ = store::test_access::writer_connection(store).get();
   sqlite3_commit_hook(db_, &CommitLog::hook, this);
 }
 

@@ -51,6 +51,8 @@ bool wait_until(const std::function<bool()>& condition,
 
 #include "store/store.h"
 
+struct sqlite3;
+
 namespace quorvane::testing {
 
 // Everything in the store's two tables, read through a read connection of the pool.

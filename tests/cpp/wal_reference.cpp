@@ -15,9 +15,9 @@ uint32_t le32(const char* p) {
   return v;
 }
 
-std::vector<std::string> keys_of(KeyWalker& walker, std::string_view doc) {
+std::vector<std::string> keys_of(IndexWalkBuffers& buffers, std::string_view doc) {
   std::vector<std::string> keys;
-  walker.collect_keys(doc, keys);
+  collect_index_keys(doc, buffers, keys);
   return keys;
 }
 
@@ -63,16 +63,16 @@ std::vector<std::string> expected_replay_lines(const ReferenceLog& log) {
 
 ReferenceStore expected_store(const ReferenceLog& log) {
   ReferenceStore out;
-  KeyWalker walker;
+  IndexWalkBuffers buffers;
   auto remove = [&](const std::string& id) {
     auto it = out.documents.find(id);
     if (it == out.documents.end()) return;
-    for (const std::string& key : keys_of(walker, it->second)) out.index.erase({key, id});
+    for (const std::string& key : keys_of(buffers, it->second)) out.index.erase({key, id});
     out.documents.erase(it);
   };
   auto store = [&](const std::string& id, std::string_view doc) {
     out.documents[id] = std::string(doc);
-    for (const std::string& key : keys_of(walker, doc)) out.index.insert({key, id});
+    for (const std::string& key : keys_of(buffers, doc)) out.index.insert({key, id});
   };
   for (const ReferenceFrame& f : log.frames) {
     const std::string id = utf8_lossy(f.id);

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "store/testing.h"
 #include "test_support.h"
 
 namespace quorvane::web_server {
@@ -23,7 +24,7 @@ TEST(WalReplay, AnInsertTheStoreRefusesIsReportedAndSkipped) {
   std::shared_ptr<store::Store> db = store::Store::open(dir.file("db")).value();
   ASSERT_TRUE(db->ensure_tables());
   // The store refuses anything longer than 100 bytes from now on.
-  sqlite3_limit(db->writer().connection.get(), SQLITE_LIMIT_LENGTH, 100);
+  sqlite3_limit(store::test_access::writer_connection(*db).get(), SQLITE_LIMIT_LENGTH, 100);
   const std::string wal = dir.file("db.wal");
   {
     std::ofstream out(wal, std::ios::binary);

@@ -40,11 +40,6 @@ std::string id5(int i) {
 WriteOp small_insert(int i) { return WriteOp::insert(id5(i), DocBytes::copy_of("{}")); }
 constexpr size_t kSmallFrame = 16;
 
-template <class T>
-std::shared_ptr<T> shared(T value) {
-  return std::make_shared<T>(std::move(value));
-}
-
 // The WAL writer alone, between two channels the test holds the other ends of.
 struct WalWriterFixture {
   TempDir dir;
@@ -58,11 +53,10 @@ struct WalWriterFixture {
   explicit WalWriterFixture(size_t apply_capacity = 10000)
       : apply(channel::bounded<WriteOp>(apply_capacity)) {}
   void start() {
-    thread =
-        spawn_thread([tx = shared(std::move(apply.sender)), rx = shared(std::move(write.receiver)),
-                      path = wal_path, alive = alive, committed = committed] {
-          wal_writer(std::move(*tx), std::move(*rx), path, alive, committed);
-        }).value();
+    thread = spawn_thread([tx = std::move(apply.sender), rx = std::move(write.receiver),
+                           path = wal_path, alive = alive, committed = committed]() mutable {
+               wal_writer(std::move(tx), std::move(rx), path, alive, committed);
+             }).value();
   }
   WriteOp forwarded() {
     std::optional<WriteOp> op = apply.receiver.recv();
@@ -150,19 +144,18 @@ struct PipelineFixture {
       std::make_shared<std::atomic<bool>>(false);
   std::optional<JoinHandle> wal, database;
 
-  explicit PipelineFixture(std::string log_path = {}) {
+  explicit PipelineFixture(const std::string& log_path = {}) {
     wal_path = log_path.empty() ? dir.file("db.wal") : log_path;
     db = store::Store::open(dir.file("db")).value();
     EXPECT_TRUE(db->ensure_tables());
-    wal =
-        spawn_thread([tx = shared(std::move(apply.sender)), rx = shared(std::move(write.receiver)),
-                      path = wal_path, alive = alive, committed = committed] {
-          wal_writer(std::move(*tx), std::move(*rx), path, alive, committed);
-        }).value();
+    wal = spawn_thread([tx = std::move(apply.sender), rx = std::move(write.receiver),
+                        path = wal_path, alive = alive, committed = committed]() mutable {
+            wal_writer(std::move(tx), std::move(rx), path, alive, committed);
+          }).value();
     database =
-        spawn_thread([rx = shared(std::move(apply.receiver)), alive = alive, in_flight = in_flight,
-                      db = db, committed = committed, done = database_writer_done] {
-          database_writer(std::move(*rx), alive, in_flight, db, committed);
+        spawn_thread([rx = std::move(apply.receiver), alive = alive, in_flight = in_flight, db = db,
+                      committed = committed, done = database_writer_done]() mutable {
+          database_writer(std::move(rx), alive, in_flight, db, committed);
           done->store(true);
         }).value();
   }

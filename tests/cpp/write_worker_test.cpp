@@ -1,12 +1,12 @@
 #include "db_engine/write_worker.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "store/testing.h"
 #include "test_support.h"
 
 namespace quorvane::db_engine {
@@ -28,9 +28,7 @@ struct Fixture {
     EXPECT_TRUE(db->ensure_tables());
     commits.attach(*db);
   }
-  void start() {
-    worker = std::thread(write_worker, std::move(queue.receiver), alive, db);
-  }
+  void start() { worker = std::thread(write_worker, std::move(queue.receiver), alive, db); }
   void join() { worker.join(); }
   ~Fixture() {
     if (worker.joinable()) {
@@ -76,13 +74,13 @@ TEST(WriteWorker, ShutdownInTheMiddleOfABatchAppliesEverythingThenEnds) {
 TEST(WriteWorker, ShutdownEndsTheWorkerWhenTheTransactionCannotBegin) {
   Fixture f;
   // An open transaction on the writer connection makes the worker's BEGIN fail.
-  ASSERT_TRUE(f.db->writer().connection.exec("BEGIN"));
+  ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("BEGIN"));
   ASSERT_TRUE(f.queue.sender.send(plain_insert("a")));
   ASSERT_TRUE(f.queue.sender.send(WriteOp::shutdown()));
   f.start();
   f.join();
   EXPECT_FALSE(f.alive->load());
-  ASSERT_TRUE(f.db->writer().connection.exec("ROLLBACK"));
+  ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("ROLLBACK"));
   EXPECT_TRUE(testing::dump_documents(*f.db).empty());
 }
 
