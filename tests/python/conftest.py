@@ -1,10 +1,53 @@
+"""What the tests share: the fixtures, and the constants and helpers that test files import
+with `from conftest import ...` (this directory is on sys.path while pytest runs them)."""
+
 import contextlib
 import gc
+import json
 import os
 import sqlite3
 import sys
 
 import pytest
+
+import quorvane
+
+# The two classes by name, for tests of what both do (see the class_name fixture).
+ENGINE = "DBEngine"
+SERVER = "DBEngineWebServer"
+CLASSES = (ENGINE, SERVER)
+
+# What every write raises once the background writer is gone (after close_engine, or once a
+# writer has failed).
+CRASHED = "Background write worker has crashed!"
+
+# The most bytes the store holds in one record, id and document together; a write of the id
+# "k" with a document of MAX_RECORD_BYTES bytes is one byte over it and refused with TOO_LARGE.
+MAX_RECORD_BYTES = 999_000_000
+TOO_LARGE = ("Document too large to store for k: the id and the document take "
+             f"{MAX_RECORD_BYTES + 1} bytes, the store holds at most {MAX_RECORD_BYTES} "
+             "bytes in one record")
+
+
+def unpaged(db):
+    """The arguments after index_key and index_value that make db.filter_by_metadata return
+    every match: limit and offset None for a server, none for a DBEngine."""
+    return (None, None) if isinstance(db, quorvane.DBEngineWebServer) else ()
+
+
+# What a DBEngine's close_engine raises once the instance is closed.
+CLOSED_BEFORE = "Failed to send shutdown signal sending on a disconnected channel"
+
+
+def close_at_teardown(db):
+    """Closes an instance at a test's end, if the test has not closed it already (a server's
+    close_engine may repeat; a DBEngine's raises CLOSED_BEFORE). Any other error fails the
+    test."""
+    try:
+        db.close_engine()
+    except RuntimeError as e:
+        if isinstance(db, quorvane.DBEngineWebServer) or str(e) != CLOSED_BEFORE:
+            raise
 
 
 # Exceptions carry notes (add_note, __notes__) from Python 3.11 on; on older interpreters the
@@ -54,40 +97,57 @@ def write_store_file(db_path, documents=None, index=()):
     con.close()
 
 
-def _stored(db_path, class_name):
-    import quorvane
+@pytest.fixture(params=CLASSES)
+def class_name(request):
+    """Each class's name in turn: a test that takes it (or `instance`) runs once per class. A
+    test that parametrizes class_name itself picks the classes, row by row."""
+    return request.param
 
+
+@pytest.fixture
+def instance(class_name, db_path):
+    """An instance of class_name over a new store at db_path, closed at the end."""
+    db = getattr(quorvane, class_name)(db_path)
+    yield db
+    close_at_teardown(db)
+
+
+@pytest.fixture
+def server(db_path):
+    """A DBEngineWebServer over a new store at db_path, closed at the end."""
+    db = quorvane.DBEngineWebServer(db_path)
+    yield db
+    db.close_engine()
+
+
+@pytest.fixture
+def stored_instance(db_path):
+    """stored_instance(class_name, documents=None, index=()): writes a store file directly (see
+    write_store_file) and opens an instance of class_name on it; every instance made is closed
+    at the end."""
     opened = []
 
-    def make(documents=None, index=()):
+    def make(class_name, documents=None, index=()):
         write_store_file(db_path, documents, index)
-        instance = getattr(quorvane, class_name)(db_path)
-        opened.append(instance)
-        return instance
+        db = getattr(quorvane, class_name)(db_path)
+        opened.append(db)
+        return db
 
-    return make, opened
+    yield make
+    for db in opened:
+        close_at_teardown(db)
 
 
 @pytest.fixture
-def stored_engine(db_path):
-    """Writes a store file directly (see write_store_file) and opens a DBEngine on it; every
-    engine made is closed at the end."""
-    make, engines = _stored(db_path, "DBEngine")
-    yield make
-    for engine in engines:
-        try:
-            engine.close_engine()
-        except RuntimeError:
-            pass
+def stored_engine(stored_instance):
+    """stored_engine(documents=None, index=()): stored_instance with a DBEngine."""
+    return lambda documents=None, index=(): stored_instance(ENGINE, documents, index)
 
 
 @pytest.fixture
-def stored_server(db_path):
-    """The same with a DBEngineWebServer."""
-    make, servers = _stored(db_path, "DBEngineWebServer")
-    yield make
-    for server in servers:
-        server.close_engine()
+def stored_server(stored_instance):
+    """stored_server(documents=None, index=()): stored_instance with a DBEngineWebServer."""
+    return lambda documents=None, index=(): stored_instance(SERVER, documents, index)
 
 
 @pytest.fixture
@@ -101,6 +161,17 @@ def read_documents(db_path):
         gc.collect()
         with contextlib.closing(sqlite3.connect(db_path)) as conn:
             return dict(conn.execute("SELECT id, doc FROM documents"))
+
+    return read
+
+
+@pytest.fixture
+def read_log(db_path):
+    """Reads the activity log at db_path as the (action, id) of every line."""
+
+    def read():
+        with open(db_path + ".jsonl", encoding="utf-8") as log:
+            return [(entry["action"], entry["id"]) for entry in map(json.loads, log)]
 
     return read
 

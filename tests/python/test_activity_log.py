@@ -6,9 +6,9 @@ import re
 
 import pytest
 
+from conftest import CRASHED
 from quorvane import DBEngineWebServer
 
-CRASHED = "Background write worker has crashed!"
 TIMESTAMP = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?[+-]\d\d:\d\d$")
 AWKWARD_IDS = ['say "hi"', "back\\slash", "line\nfeed", "tab\tcr\r", "esc\x1b nul\x00 del\x7f",
                "caf\u00e9 \u65e5\u672c \U0001f600", "sol/idus", ""]

@@ -4,14 +4,13 @@ import gc
 import json
 import os
 import subprocess
-import sys
 
 import pytest
 
 import quorvane
+from conftest import CRASHED
 from quorvane import DBEngineWebServer
 
-CRASHED = "Background write worker has crashed!"
 STARTING = "Starting logical database backup in background...\n"
 
 

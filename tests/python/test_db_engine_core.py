@@ -1,5 +1,6 @@
 """DBEngine's life: the file lock, close_engine, release without close_engine, and the index
-upkeep of the background write worker as readers see it."""
+upkeep of the background write worker as readers see it. What both classes do alike is in
+test_core.py."""
 
 import gc
 import os
@@ -53,12 +54,6 @@ def test_the_file_stays_locked_until_the_instance_is_freed(db_path):
     again = quorvane.DBEngine(db_path)
     assert again.get("a") == {"n": 1}
     again.close_engine()
-
-
-def test_a_missing_directory_is_the_stores_error(tmp_path):
-    with pytest.raises(RuntimeError) as info:
-        quorvane.DBEngine(os.path.join(str(tmp_path), "missing", "store.db"))
-    assert str(info.value) == "No such file or directory"
 
 
 def test_an_instance_released_without_close_engine_still_applies_its_queue(db_path):
@@ -120,28 +115,6 @@ def test_a_document_that_does_not_parse_for_the_index_is_stored_without_entries(
     assert db.get("big") == {"a": 2, "n": 1.2345678901234568e29}
 
 
-@pytest.mark.parametrize("cls", [quorvane.DBEngine, quorvane.DBEngineWebServer])
-def test_a_relative_path_names_one_file_for_the_instances_whole_life(tmp_path, monkeypatch, cls):
-    here, elsewhere = tmp_path / "here", tmp_path / "elsewhere"
-    here.mkdir()
-    elsewhere.mkdir()
-    monkeypatch.chdir(elsewhere)
-    other = quorvane.DBEngine("a.db")
-    other.insert("k", {"where": "elsewhere"})
-    other.close_engine()
-    del other
-    gc.collect()
-
-    monkeypatch.chdir(here)
-    db = cls("a.db")
-    db.insert("k", {"where": "here"})
-    db.close_engine()
-    # Later reads open connections of their own: they still reach the file opened above.
-    monkeypatch.chdir(elsewhere)
-    assert db.get("k") == {"where": "here"}
-    assert db.scan_prefix("") == [("k", {"where": "here"})]
-
-
 @pytest.mark.parametrize("name", [":memory:", "file:a.db", "file:a.db?mode=memory"])
 def test_names_are_plain_file_names(tmp_path, monkeypatch, name):
     monkeypatch.chdir(tmp_path)
@@ -156,17 +129,3 @@ def test_names_are_plain_file_names(tmp_path, monkeypatch, name):
     other = quorvane.DBEngine("a.db")
     assert other.get("k") is None
     other.close_engine()
-
-
-def test_tables_of_another_shape_fail_construction(db_path):
-    import sqlite3
-
-    con = sqlite3.connect(db_path)
-    con.execute("CREATE TABLE documents (id INTEGER PRIMARY KEY, body TEXT)")
-    con.commit()
-    con.close()
-    for cls in (quorvane.DBEngine, quorvane.DBEngineWebServer):
-        with pytest.raises(RuntimeError) as info:
-            cls(db_path)
-        assert "doc" in str(info.value)
-        gc.collect()

@@ -10,6 +10,7 @@ import sys
 import pytest
 
 import quorvane
+from conftest import CLASSES, SERVER
 
 SURROGATE = "\ud800"
 HUGE = 2**200
@@ -153,10 +154,6 @@ COUNTS = [
     ("self dict", self_dict, TypeError, "'dict' object cannot be interpreted as an integer"),
 ]
 
-CLASSES = ["DBEngine", "DBEngineWebServer"]
-SERVER = "DBEngineWebServer"
-
-
 def make(value):
     return value() if callable(value) else value
 
@@ -260,14 +257,9 @@ def release_deep_list():
 
 
 @pytest.fixture
-def opened(request):
+def opened(stored_instance):
     """opened(class_name): an instance over a store that holds STORED."""
-
-    def open_one(class_name):
-        fixture = "stored_server" if class_name == SERVER else "stored_engine"
-        return request.getfixturevalue(fixture)({"x": '{"k":1}'}, [("k.1", "x")])
-
-    return open_one
+    return lambda class_name: stored_instance(class_name, {"x": '{"k":1}'}, [("k.1", "x")])
 
 
 def assert_unchanged(db, class_name, db_path):
@@ -366,7 +358,6 @@ def test_a_path_with_a_nul_byte_opens_no_other_file(db_path, tmp_path, capfd, wa
     engine.close_engine()
 
 
-@pytest.mark.parametrize("class_name", CLASSES)
 def test_hostile_values_that_are_accepted(db_path, class_name):
     db = getattr(quorvane, class_name)(db_path)
     server = class_name == SERVER

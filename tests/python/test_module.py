@@ -4,8 +4,9 @@ import weakref
 import pytest
 
 import quorvane
+from conftest import SERVER
 
-CLASSES = [
+CLASS_SIGNATURES = [
     (quorvane.DBEngine, "(path)"),
     (
         quorvane.DBEngineWebServer,
@@ -19,7 +20,7 @@ def test_all_and_docstring():
     assert quorvane.__doc__ == ""
 
 
-@pytest.mark.parametrize("cls,signature", CLASSES, ids=lambda v: getattr(v, "__name__", ""))
+@pytest.mark.parametrize("cls,signature", CLASS_SIGNATURES, ids=lambda v: getattr(v, "__name__", ""))
 def test_class_properties(db_path, cls, signature):
     assert cls.__module__ == "builtins"
     assert cls.__text_signature__ == signature
@@ -32,6 +33,24 @@ def test_class_properties(db_path, cls, signature):
     with pytest.raises(TypeError):
         weakref.ref(db)
     db.close_engine()
+
+
+def test_method_signatures(class_name):
+    signatures = {
+        "insert": "($self, id, payload)", "upsert": "($self, id, payload)",
+        "delete": "($self, id)", "insert_json": "($self, id, json_payload)",
+        "insert_many": "($self, records)", "insert_many_json": "($self, records)",
+        "get": "($self, id)", "get_many": "($self, ids)", "scan_prefix": "($self, prefix)",
+        "filter_by_metadata": "($self, index_key, index_value)",
+    }
+    if class_name == SERVER:
+        signatures.update({
+            "filter_by_metadata": "($self, index_key, index_value, limit, offset)",
+            "trigger_backup": "($self, target_path)",
+        })
+    cls = getattr(quorvane, class_name)
+    for name, signature in signatures.items():
+        assert getattr(cls, name).__text_signature__ == signature, name
 
 
 def test_exec_appends_to_an_existing_all_list():

@@ -7,13 +7,6 @@ import quorvane
 CONTROL = "control character (\\u0000-\\u001F) found while parsing a string"
 
 
-@pytest.fixture(params=["DBEngine", "DBEngineWebServer"])
-def engine(request, db_path):
-    instance = getattr(quorvane, request.param)(db_path)
-    yield instance
-    instance.close_engine()
-
-
 # A control character is not read: it is reported at the byte before it, and a line feed there
 # starts no new line. Any other fault at a line feed is reported once it is read: column 0 of
 # the next line.
@@ -31,16 +24,16 @@ def engine(request, db_path):
     ("[1.\n]", "invalid number at line 2 column 0"),
     ("[-\n1]", "invalid number at line 2 column 0"),
 ])
-def test_validation_texts(engine, text, error):
+def test_validation_texts(instance, text, error):
     with pytest.raises(RuntimeError) as info:
-        engine.insert_json("x", text)
+        instance.insert_json("x", text)
     assert str(info.value) == "Validation error at x." + error
-    if isinstance(engine, quorvane.DBEngineWebServer):
-        assert engine.insert_many_json([("x", text)]) == [
+    if isinstance(instance, quorvane.DBEngineWebServer):
+        assert instance.insert_many_json([("x", text)]) == [
             ("x", text, "Invalid JSON structure " + error)]
     else:
         with pytest.raises(RuntimeError) as info:
-            engine.insert_many_json([("x", text)])
+            instance.insert_many_json([("x", text)])
         assert str(info.value) == "Invalid json in payload for id x." + error
 
 

@@ -172,7 +172,6 @@ print(json.dumps({"errors": errors, "figures": figures}), flush=True)
 """
 
 
-@pytest.mark.parametrize("class_name", ["DBEngine", "DBEngineWebServer"])
 def test_sixteen_threads_leave_every_acknowledged_write(class_name, db_path, tmp_path,
                                                          read_index, index_of):
     state_path = str(tmp_path / "state.json")

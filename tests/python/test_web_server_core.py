@@ -104,8 +104,3 @@ def test_a_second_instance_fails_and_leaves_the_first_ones_log_alone(db_path):
     DBEngineWebServer(db_path).close_engine()
     with open(db_path + ".wal", "rb") as log:
         assert log.read() == b""  # replayed, then emptied
-
-
-def test_a_missing_directory_is_the_stores_error(tmp_path):
-    with pytest.raises(RuntimeError, match="No such file or directory"):
-        DBEngineWebServer(str(tmp_path / "missing" / "db"))

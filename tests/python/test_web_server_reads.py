@@ -1,52 +1,11 @@
-"""DBEngineWebServer's read methods: arguments, the SIMD parser of the id reads, and the paged
-metadata filter."""
+"""DBEngineWebServer's own read behaviour: the SIMD parser of the id reads and the paged
+metadata filter. What both classes do alike is in test_reads.py."""
 
 import gc
 
 import pytest
 
 import quorvane
-
-
-@pytest.mark.parametrize("call,error,message,note", [
-    (lambda db: db.get(1), TypeError, "'int' object is not an instance of 'str'", "id"),
-    (lambda db: db.get_many("ab"), TypeError, "^Can't extract `str` to `Vec`$", "ids"),
-    (lambda db: db.get_many(["a", 1]), TypeError, "'int' object is not an instance", "ids"),
-    (lambda db: db.scan_prefix(b"a"), TypeError, "'bytes' object is not an instance", "prefix"),
-    (lambda db: db.filter_by_metadata(1, "v", None, None), TypeError, "'int'", "index_key"),
-    (lambda db: db.filter_by_metadata("k", "v"), TypeError,
-     r"^DBEngineWebServer.filter_by_metadata\(\) missing 2 required positional arguments: "
-     "'limit' and 'offset'$", None),
-    (lambda db: db.filter_by_metadata("k", "v", None), TypeError, "missing 1 required", None),
-    (lambda db: db.filter_by_metadata("k", "v", -1, None), OverflowError,
-     "can't convert negative int to unsigned", "limit"),
-    (lambda db: db.filter_by_metadata("k", "v", 2**64, None), OverflowError, "too big", "limit"),
-    (lambda db: db.filter_by_metadata("k", "v", None, -1), OverflowError, "negative", "offset"),
-    (lambda db: db.filter_by_metadata("k", "v", 1.5, -1), TypeError,
-     "'float' object cannot be interpreted as an integer", "limit"),
-    (lambda db: db.filter_by_metadata("k", "v", 1, "2"), TypeError,
-     "'str' object cannot be interpreted as an integer", "offset"),
-])
-def test_argument_errors_name_the_parameter(stored_server, expected_notes, call, error, message,
-                                             note):
-    db = stored_server({"a": "{}"})
-    with pytest.raises(error, match=message) as caught:
-        call(db)
-    assert getattr(caught.value, "__notes__", []) == expected_notes(note)
-
-
-def test_id_reads_orders_and_missing_ids(stored_server):
-    ids = ["user", "user:1", "user:2", "userx", "User"]
-    db = stored_server({i: f'{{"id":"{i}"}}' for i in ids})
-    assert db.get("user:1") == {"id": "user:1"}
-    assert db.get(id="nope") is None
-    assert db.get_many([]) == []
-    got = db.get_many(("user", "nope", "user"))
-    assert got == [("user", {"id": "user"}), ("nope", None), ("user", {"id": "user"})]
-    assert got[0][1] is not got[2][1]
-    assert [i for i, _ in db.scan_prefix("user:")] == ["user:1", "user:2"]
-    assert [i for i, _ in db.scan_prefix("user")] == ["user", "user:1", "user:2", "userx"]
-    assert [i for i, _ in db.scan_prefix(prefix="")] == sorted(ids)
 
 
 SIMD_NUMBER = "InvalidNumber at character 5 ('1')"
@@ -131,13 +90,3 @@ def test_filter_without_paging_equals_the_plain_engines(db_path):
     assert paged == [engine.filter_by_metadata(k, v) for k, v in queries]
     assert all(paged[:4])
     engine.close_engine()
-
-
-def test_reads_keep_working_after_close_engine(db_path):
-    db = quorvane.DBEngineWebServer(db_path)
-    db.insert("a", {"n": 1})
-    db.close_engine()
-    assert db.get("a") == {"n": 1}
-    assert db.get_many(["a"]) == [("a", {"n": 1})]
-    assert db.scan_prefix("") == [("a", {"n": 1})]
-    assert db.filter_by_metadata("n", "1", None, None) == [("a", {"n": 1})]

@@ -1,8 +1,7 @@
-"""DBEngineWebServer's write methods: what reaches the store and the activity log, the
-best-effort bulk inserts, the messages, and the bulk send without the GIL."""
+"""DBEngineWebServer's own write behaviour: the best-effort bulk inserts and what of them
+reaches the store and the activity log, the messages, and the bulk send without the GIL. What
+both classes do alike is in test_writes.py."""
 
-import gc
-import json
 import os
 import subprocess
 import sys
@@ -12,90 +11,11 @@ import time
 import pytest
 
 import quorvane
+from conftest import MAX_RECORD_BYTES, TOO_LARGE
 from quorvane import DBEngineWebServer
 
-CRASHED = "Background write worker has crashed!"
-MAX_RECORD_BYTES = 999_000_000
 
-
-@pytest.fixture
-def server(db_path):
-    db = DBEngineWebServer(db_path)
-    yield db
-    db.close_engine()
-
-
-def logged(db_path):
-    """(action, id) of every activity log line."""
-    with open(db_path + ".jsonl", encoding="utf-8") as log:
-        return [(entry["action"], entry["id"]) for entry in map(json.loads, log)]
-
-
-def test_writes_reach_the_store_and_the_log(db_path, read_documents):
-    db = DBEngineWebServer(db_path, enable_logging=True)
-    assert db.insert("a", {"v": 1}) is None
-    assert db.upsert("a", {"v": 3}) is None
-    assert db.upsert(id="c", payload={"v": 4}) is None
-    assert db.insert("b", {"v": 2}) is None
-    assert db.delete("b") is None
-    assert db.delete("never stored") is None
-    assert db.insert_json("j", '{"b":1, "a":2}') is None
-    assert db.insert_json("arr", "[1,2]") is None
-    assert db.insert_many([("k", {"v": 1}), ("k", {"v": 2})]) is None
-    assert db.insert_many_json(records=(("n", "42"), ("o", "{}"))) is None
-    assert db.insert_many([]) is None
-    assert db.insert_many_json(()) is None
-    db.close_engine()
-    assert logged(db_path) == [
-        ("INSERT", "a"), ("UPSERT", "a"), ("UPSERT", "c"), ("INSERT", "b"), ("DELETE", "b"),
-        ("DELETE", "never stored"), ("INSERT", "j"), ("INSERT", "arr"), ("INSERT", "k"),
-        ("INSERT", "k"), ("INSERT", "n"), ("INSERT", "o"),
-    ]
-    del db
-    assert read_documents() == {
-        "a": b'{"v":3}', "c": b'{"v":4}', "j": b'{"b":1, "a":2}', "arr": b"[1,2]",
-        "k": b'{"v":2}', "n": b"42", "o": b"{}",
-    }
-
-
-@pytest.mark.parametrize("call,error,text,parameter", [
-    (lambda db: db.insert(5, {}), TypeError, "'int' object is not an instance of 'str'", "id"),
-    (lambda db: db.upsert("u", [1]), TypeError, "'list' object is not an instance of 'dict'",
-     "payload"),
-    (lambda db: db.delete(None), TypeError, "'None' is not an instance of 'str'", "id"),
-    (lambda db: db.insert_json("u", {}), TypeError, "'dict' object is not an instance of 'str'",
-     "json_payload"),
-    (lambda db: db.insert_many("ab"), TypeError, "Can't extract `str` to `Vec`", "records"),
-    (lambda db: db.insert_many([("ok", {}), ["a", {}]]), TypeError,
-     "'list' object is not an instance of 'tuple'", "records"),
-    (lambda db: db.insert_many([("a", {}, 1)]), ValueError,
-     "expected tuple of length 2, but got tuple of length 3", "records"),
-    (lambda db: db.insert_many_json([("ok", "{}"), ("a", {})]), TypeError,
-     "'dict' object is not an instance of 'str'", "records"),
-    (lambda db: db.insert_many_json({("a", "{}")}), TypeError,
-     "'set' object is not an instance of 'Sequence'", "records"),
-    (lambda db: db.insert("a"), TypeError,
-     "DBEngineWebServer.insert() missing 1 required positional argument: 'payload'", None),
-    (lambda db: db.insert_many(rows=[]), TypeError,
-     "DBEngineWebServer.insert_many() got an unexpected keyword argument 'rows'", None),
-])
-def test_argument_errors_queue_nothing(db_path, read_documents, expected_notes, call, error, text,
-                                      parameter):
-    db = DBEngineWebServer(db_path, enable_logging=True)
-    with pytest.raises(error) as info:
-        call(db)
-    assert str(info.value) == text
-    assert getattr(info.value, "__notes__", []) == expected_notes(parameter)
-    # Arguments are converted before the writers are asked about.
-    db.close_engine()
-    with pytest.raises(error):
-        call(db)
-    assert logged(db_path) == []
-    del db
-    assert read_documents() == {}
-
-
-def test_a_single_record_that_cannot_be_prepared_raises(db_path, read_documents):
+def test_a_single_record_that_cannot_be_prepared_raises(db_path, read_documents, read_log):
     db = DBEngineWebServer(db_path, enable_logging=True)
     with pytest.raises(RuntimeError) as info:
         db.insert("u", {"b": b"x"})
@@ -108,12 +28,13 @@ def test_a_single_record_that_cannot_be_prepared_raises(db_path, read_documents)
         db.insert_json("u1", "")
     assert str(info.value) == "Validation error at u1.EOF while parsing a value at line 1 column 0"
     db.close_engine()
-    assert logged(db_path) == []
+    assert read_log() == []
     del db
     assert read_documents() == {}
 
 
-def test_bulk_inserts_return_the_refused_records_and_queue_the_rest(db_path, read_documents):
+def test_bulk_inserts_return_the_refused_records_and_queue_the_rest(db_path, read_documents,
+                                                                     read_log):
     db = DBEngineWebServer(db_path, enable_logging=True)
     bad_bytes, bad_number, good = {"b": b"x"}, {"n": 2**64}, {"v": 2}
     refused = db.insert_many([
@@ -132,12 +53,13 @@ def test_bulk_inserts_return_the_refused_records_and_queue_the_rest(db_path, rea
     ]
     db.close_engine()
     # One batch entry per call, listing the accepted ids in their order.
-    assert logged(db_path) == [("INSERT", i) for i in ("a", "a", "c", "j1", "j3")]
+    assert read_log() == [("INSERT", i) for i in ("a", "a", "c", "j1", "j3")]
     del db
     assert read_documents() == {"a": b'{"v":2}', "c": b"{}", "j1": b"[1]", "j3": b"{}"}
 
 
-def test_bulk_inserts_that_refuse_every_record_queue_and_log_nothing(db_path, read_documents):
+def test_bulk_inserts_that_refuse_every_record_queue_and_log_nothing(db_path, read_documents,
+                                                                     read_log):
     db = DBEngineWebServer(db_path, enable_logging=True)
     records = [("a", {"b": b"x"}), ("b", {"c": bytearray(b"y")})]
     refused = db.insert_many(records)
@@ -145,7 +67,7 @@ def test_bulk_inserts_that_refuse_every_record_queue_and_log_nothing(db_path, re
     assert all(got is given for (_, got, _), (_, given) in zip(refused, records))
     assert [i for i, _, _ in db.insert_many_json([("c", "x"), ("d", "[")])] == ["c", "d"]
     db.close_engine()
-    assert logged(db_path) == []
+    assert read_log() == []
     del db
     assert read_documents() == {}
 
@@ -153,36 +75,17 @@ def test_bulk_inserts_that_refuse_every_record_queue_and_log_nothing(db_path, re
 def test_a_document_too_large_for_one_record_is_refused(db_path, read_documents):
     # With the id "k" each document takes one byte more than a record holds.
     text = "0".ljust(MAX_RECORD_BYTES)
-    message = ("Document too large to store for k: the id and the document take "
-               f"{MAX_RECORD_BYTES + 1} bytes, the store holds at most {MAX_RECORD_BYTES} "
-               "bytes in one record")
     db = DBEngineWebServer(db_path)
     refused = db.insert_many_json([("before", "{}"), ("k", text), ("after", "{}")])
-    assert len(refused) == 1 and refused[0][0] == "k" and refused[0][2] == message
+    assert len(refused) == 1 and refused[0][0] == "k" and refused[0][2] == TOO_LARGE
     assert refused[0][1] == text
     del refused
     big = {"": "x" * (MAX_RECORD_BYTES - 7)}  # stored as {"":"xx..."}
-    assert db.insert_many([("k", big), ("last", {})]) == [("k", big, message)]
+    assert db.insert_many([("k", big), ("last", {})]) == [("k", big, TOO_LARGE)]
     del text, big
     db.close_engine()
     del db
     assert read_documents() == {"before": b"{}", "after": b"{}", "last": b"{}"}
-
-
-@pytest.mark.parametrize("call", [
-    lambda db: db.insert("a", {}),
-    lambda db: db.upsert("a", {"b": b"x"}),  # tested before anything is encoded
-    lambda db: db.delete("a"),
-    lambda db: db.insert_json("a", ""),
-    lambda db: db.insert_many([]),
-    lambda db: db.insert_many([("a", {"b": b"x"})]),
-    lambda db: db.insert_many_json([]),
-])
-def test_writes_after_close_engine_are_refused(server, call):
-    server.close_engine()
-    with pytest.raises(RuntimeError) as info:
-        call(server)
-    assert str(info.value) == CRASHED
 
 
 # The write-ahead log may not grow past 1 MiB, so the WAL writer ends partway through the
@@ -252,16 +155,3 @@ def test_a_bulk_insert_sends_without_the_gil(server):
     assert during > 0
     server.close_engine()
     assert len(server.scan_prefix("m")) == len(records)
-
-
-def test_method_signatures():
-    signatures = {
-        "insert": "($self, id, payload)", "upsert": "($self, id, payload)",
-        "delete": "($self, id)", "insert_json": "($self, id, json_payload)",
-        "insert_many": "($self, records)", "insert_many_json": "($self, records)",
-        "get": "($self, id)", "get_many": "($self, ids)", "scan_prefix": "($self, prefix)",
-        "filter_by_metadata": "($self, index_key, index_value, limit, offset)",
-        "trigger_backup": "($self, target_path)",
-    }
-    for name, signature in signatures.items():
-        assert getattr(DBEngineWebServer, name).__text_signature__ == signature, name
