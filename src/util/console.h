@@ -1,5 +1,6 @@
-// Lines on standard output and standard error that go out as they are printed: each line is
-// written with its line feed and flushed at once, so that a reader of a pipe sees it.
+// Lines on standard output and standard error that go out as they are printed: each line goes
+// out with its line feed in one write, after whatever the stream held buffered, so that a reader
+// of a pipe or of the file sees it whole, and lines of different threads never interleave.
 #pragma once
 
 #include <string_view>

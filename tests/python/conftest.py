@@ -6,7 +6,9 @@ import gc
 import json
 import os
 import sqlite3
+import subprocess
 import sys
+import tempfile
 
 import pytest
 
@@ -233,3 +235,43 @@ def wait_until():
             time.sleep(0.01)
 
     return wait
+
+
+FRESH_INTERPRETER_ENV = "QUORVANE_TEST_IN_FRESH_INTERPRETER"
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers",
+        "fresh_interpreter: run each test of it alone in a new interpreter (a pytest of its own)")
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_pyfunc_call(pyfuncitem):
+    """Runs a test marked fresh_interpreter in a pytest of its own, so that no thread left
+    behind by an earlier test runs in its process.
+
+    A test that forks needs this: a lock that another thread holds at the fork stays held in
+    the child for ever, and the threads of instances that earlier tests released without
+    close_engine go on draining and closing their stores, taking the allocator's locks (under
+    AddressSanitizer) and the database library's global ones (here on every allocation:
+    Python's sqlite3 module, imported above, sets the library up with its memory statistics
+    on). The test runs there with its fixtures, its assertions and this run's warning options;
+    its report is this test's outcome.
+    """
+    if pyfuncitem.get_closest_marker("fresh_interpreter") is None:
+        return None
+    if os.environ.get(FRESH_INTERPRETER_ENV):
+        return None  # this is the fresh interpreter: the test runs here
+    warnings = pyfuncitem.config.known_args_namespace.pythonwarnings or []
+    with tempfile.TemporaryDirectory(prefix="fresh-interpreter-") as temp:
+        done = subprocess.run(
+            [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--basetemp",
+             os.path.join(temp, "basetemp"), *(f"-W{w}" for w in warnings),
+             f"{pyfuncitem.path}::{pyfuncitem.name}"],
+            env=dict(os.environ, **{FRESH_INTERPRETER_ENV: "1"}), capture_output=True, text=True,
+            timeout=600)
+    if done.returncode != 0 or "1 passed" not in done.stdout:
+        pytest.fail(f"in a fresh interpreter (exit status {done.returncode}):\n"
+                    f"{done.stdout}{done.stderr}", pytrace=False)
+    return True

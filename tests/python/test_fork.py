@@ -4,6 +4,13 @@ A child of os.fork() holds a copy of every instance but none of its threads, and
 store's in-memory state that no longer follows the file: every method and property of an
 inherited instance raises, its release in the child touches nothing of the parent's, and the
 parent's own release frees the path at once even while a child lives.
+
+A lock that another thread holds at a fork stays held in the child for ever: the database
+library's (which, with Python's sqlite3 module imported first, takes a global lock on every
+allocation) or, under AddressSanitizer, the allocator's. So no other thread may be at work at
+a fork here: each test runs alone in a fresh interpreter (fresh_interpreter in conftest.py),
+free of the threads that earlier tests leave behind, and forks only once the threads of its
+own instances have applied what was queued (settled) or have been joined (close_engine).
 """
 
 import contextlib
@@ -25,7 +32,8 @@ import quorvane
 from quorvane import DBEngine, DBEngineWebServer
 
 # These tests fork on purpose while the instances' threads run.
-pytestmark = pytest.mark.filterwarnings("ignore:.*multi-threaded.*fork:DeprecationWarning")
+pytestmark = [pytest.mark.filterwarnings("ignore:.*multi-threaded.*fork:DeprecationWarning"),
+              pytest.mark.fresh_interpreter]
 
 CLASSES = pytest.mark.parametrize("cls", [DBEngine, DBEngineWebServer],
                                   ids=["DBEngine", "DBEngineWebServer"])
@@ -115,6 +123,17 @@ class Child:
 
 
 @pytest.fixture
+def settled(wait_until):
+    """settled(db, doc_id): waits until the write of doc_id is applied, that is until db's
+    threads have started and done the work queued so far."""
+
+    def settle(db, doc_id):
+        wait_until(lambda: db.get(doc_id) is not None, what=f"the write of {doc_id}")
+
+    return settle
+
+
+@pytest.fixture
 def fork_child():
     """fork_child(body): a Child running body(wait); every child is ended at teardown."""
     children = []
@@ -191,9 +210,10 @@ print(db.get("a"), db.get("b"))
 
 @CLASSES
 def test_the_parents_release_frees_the_path_at_once_while_a_child_lives(cls, db_path,
-                                                                        fork_child):
+                                                                        fork_child, settled):
     db = cls(db_path)
     db.insert("a", {"n": 1})
+    settled(db, "a")
     child = fork_child(lambda wait: wait() and None)  # idles with copies of the descriptors
     db.close_engine()
     del db
@@ -249,9 +269,10 @@ def calls_of(cls, backup_path):
 
 @CLASSES
 def test_every_method_and_property_raises_in_a_child_and_queues_nothing(cls, db_path, tmp_path,
-                                                                         fork_child):
+                                                                         fork_child, settled):
     db = cls(db_path)
     db.insert("a", {"n": 1})
+    settled(db, "a")
     calls = calls_of(cls, str(tmp_path / "backup.db"))
     surface = {name for name in dir(cls) if not name.startswith("_")}
     surface |= {"__enter__", "__exit__"} & set(dir(cls))
@@ -275,8 +296,11 @@ def test_every_method_and_property_raises_in_a_child_and_queues_nothing(cls, db_
 
 
 @CLASSES
-def test_a_borrow_held_at_the_fork_does_not_stand_in_the_childs_way(cls, db_path, fork_child):
+def test_a_borrow_held_at_the_fork_does_not_stand_in_the_childs_way(cls, db_path, fork_child,
+                                                                    settled):
     db = cls(db_path)
+    db.insert("b", {"n": 2})
+    settled(db, "b")
     reports = []
 
     class ForkingRecords:
@@ -317,7 +341,7 @@ def drop_copy(box):
 
 @CLASSES
 @pytest.mark.parametrize("fork_after_close", [True, False], ids=["closed", "running"])
-def test_a_childs_release_of_its_copy_changes_no_file(cls, db_path, fork_child,
+def test_a_childs_release_of_its_copy_changes_no_file(cls, db_path, fork_child, settled,
                                                       fork_after_close):
     box = [cls(db_path)]
     write_documents(box[0], 0, 1000)
@@ -328,6 +352,7 @@ def test_a_childs_release_of_its_copy_changes_no_file(cls, db_path, fork_child,
         stop = 1000
         child = fork_child(drop_copy(box))
     else:
+        settled(box[0], "p000999")
         child = fork_child(drop_copy(box))
         write_documents(box[0], 1000, 4000)  # a few MiB the child's copy knows nothing of
         stop = 4000
@@ -348,9 +373,10 @@ def test_a_childs_release_of_its_copy_changes_no_file(cls, db_path, fork_child,
 
 @CLASSES
 def test_the_parent_reads_and_writes_as_before_while_and_after_a_child_releases(
-        cls, db_path, fork_child, wait_until):
+        cls, db_path, fork_child, settled, wait_until):
     box = [cls(db_path)]
     write_documents(box[0], 0, 1000)
+    settled(box[0], "p000999")
     child = fork_child(drop_copy(box))
     write_documents(box[0], 1000, 3000)
     child.go()  # the child releases its copy while the parent goes on writing
@@ -373,15 +399,18 @@ def test_the_parent_reads_and_writes_as_before_while_and_after_a_child_releases(
 
 
 @CLASSES
-def test_a_child_opens_its_own_stores_but_not_its_parents(cls, db_path, tmp_path, fork_child):
+def test_a_child_opens_its_own_stores_but_not_its_parents(cls, db_path, tmp_path, fork_child,
+                                                          settled):
     db = cls(db_path)
     db.insert("a", {"n": 1})
+    settled(db, "a")
     other = str(tmp_path / "other.db")
 
     def body(wait):
         seen = {}
         own = cls(other)
         own.insert("x", {"n": 1})
+        settled(own, "x")
         # An instance of the child's own belongs to the child: refused in the child's child.
         grandchild = Child(lambda wait: outcome(lambda: own.get("x")))
         seen["own in grandchild"] = grandchild.result()
