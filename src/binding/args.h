@@ -30,8 +30,7 @@ struct Signature {
 
 bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames, PyObject** out);
-bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
-                           PyObject** out);
+bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
 
 // Adds the note naming `parameter` to the pending exception and returns false.
 bool argument_failed(const char* parameter);

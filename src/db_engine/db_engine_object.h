@@ -11,8 +11,7 @@
 namespace quorvane::db_engine {
 
 struct DBEngineObject {
-  PyObject_HEAD
-  py::ProcessOwner owner;
+  PyObject_HEAD py::ProcessOwner owner;
   py::BorrowFlag borrow;
   DBEngine engine;
   // The str objects of recently decoded dict keys, reused by every read of this instance; used
@@ -29,15 +28,24 @@ PyObject* db_engine_type();
 
 // Method bodies, one file per concern.
 PyObject* db_engine_close_engine(PyObject* self, PyObject* unused);
-PyObject* db_engine_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_delete(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_insert_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* db_engine_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames);
+PyObject* db_engine_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames);
+PyObject* db_engine_delete(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames);
+PyObject* db_engine_insert_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames);
+PyObject* db_engine_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames);
+PyObject* db_engine_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames);
 PyObject* db_engine_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* db_engine_filter_by_metadata(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* db_engine_get_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+PyObject* db_engine_scan_prefix(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames);
+PyObject* db_engine_filter_by_metadata(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames);
 
 }  // namespace quorvane::db_engine

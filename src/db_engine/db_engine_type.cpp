@@ -88,11 +88,7 @@ PyType_Slot db_engine_slots[] = {
 };
 
 PyType_Spec db_engine_spec = {
-    "builtins.DBEngine",
-    sizeof(DBEngineObject),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    db_engine_slots,
+    "builtins.DBEngine", sizeof(DBEngineObject), 0, Py_TPFLAGS_DEFAULT, db_engine_slots,
 };
 
 }  // namespace

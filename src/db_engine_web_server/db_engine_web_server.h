@@ -42,9 +42,9 @@ class DBEngineWebServer {
   // (only when `backup_time` and `backup_dir` are both given) and the log writer (only when
   // `enable_logging`). Fails with the store's message, a refusal of either log's file
   // (log_file_guard.h; checked before the tables are made sure of or the log replayed), the
-  // replay's error, or "Invalid backup time provided. Use format HH:MM {}" (the two writers, already started,
-  // are then ended and joined, so the store is closed again on return). A thread that cannot
-  // be started, or a log that cannot be emptied after replay, is a fault (throws).
+  // replay's error, or "Invalid backup time provided. Use format HH:MM {}" (the two writers,
+  // already started, are then ended and joined, so the store is closed again on return). A thread
+  // that cannot be started, or a log that cannot be emptied after replay, is a fault (throws).
   static Result<DBEngineWebServer> open(const std::string& path,
                                         const std::optional<std::string>& backup_time,
                                         const std::optional<std::string>& backup_dir,

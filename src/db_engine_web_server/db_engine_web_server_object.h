@@ -11,8 +11,7 @@
 namespace quorvane::web_server {
 
 struct DBEngineWebServerObject {
-  PyObject_HEAD
-  py::ProcessOwner owner;
+  PyObject_HEAD py::ProcessOwner owner;
   py::BorrowFlag borrow;
   DBEngineWebServer server;
   // The str objects of recently decoded dict keys, reused by every read of this instance; used

@@ -424,8 +424,8 @@ bool Encoder::exact_dict(PyObject* obj, int depth) {
     if (ok) close_member();
   }
   live_dicts_.pop_back();
-  if (ok && live.keys) ok = members_from_lists(live.keys.get(), live.values.get(), live.taken,
-                                               depth, first);
+  if (ok && live.keys)
+    ok = members_from_lists(live.keys.get(), live.values.get(), live.taken, depth, first);
   if (!ok) return false;
   close_object(start, first);
   return true;
