@@ -20,8 +20,7 @@ namespace quorvane::db_engine {
 
 namespace {
 
-constexpr methods::EncodeMessages kBulkEncodeMessages{{"Failed to serialize dict for {}.{}", true},
-                                                      {"Failed to encode bytes for {}.{}", true}};
+constexpr methods::RefusalMessage kBulkEncodeMessage{"Failed to serialize dict for {}.{}", true};
 constexpr methods::RefusalMessage kBulkValidationMessage{"Invalid json in payload for id {}.{}",
                                                          true};
 
@@ -69,7 +68,7 @@ PyObject* db_engine_insert_many(PyObject* self, PyObject* const* args, Py_ssize_
     for (py::DictRecord& record : records) {
       DocBytes doc;
       if (!methods::accept_or_raise(
-              methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessages, doc))) {
+              methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessage, doc))) {
         return nullptr;
       }
       if (!send(engine, WriteOp::insert(std::move(record.id), std::move(doc)))) return nullptr;

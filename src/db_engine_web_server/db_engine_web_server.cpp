@@ -125,7 +125,6 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
         [log_rx = hand_over(std::move(log.receiver)), log_path = activity_log_path,
          alive = server.worker_alive_]() { log_writer(std::move(*log_rx), log_path, alive); });
   }
-  server.enable_logging_ = enable_logging;
   return Result<DBEngineWebServer>(std::move(server));
 }
 

@@ -60,7 +60,8 @@ class DBEngineWebServer {
   size_t queue_size() const;
 
   bool worker_alive() const { return worker_alive_->load(std::memory_order_acquire); }
-  bool enable_logging() const { return enable_logging_; }
+  // Whether the activity log is kept: the log queue exists only then.
+  bool enable_logging() const { return log_queue_.has_value(); }
   // Blocking send on the write queue; false once the WAL writer has gone.
   bool send(WriteOp op) { return write_queue_.send(std::move(op)); }
   // One more sending end of the write queue, for a caller that sends without the GIL and so
@@ -88,7 +89,6 @@ class DBEngineWebServer {
   std::shared_ptr<std::atomic<size_t>> in_flight_;
   // The operations of the WAL writer's batch in hand, taken but not yet forwarded.
   std::shared_ptr<std::atomic<size_t>> wal_batch_;
-  bool enable_logging_ = false;
 };
 
 }  // namespace quorvane::web_server

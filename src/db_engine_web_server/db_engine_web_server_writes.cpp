@@ -36,8 +36,7 @@ namespace quorvane::web_server {
 
 namespace {
 
-constexpr methods::EncodeMessages kBulkEncodeMessages{{"Python dict parsing error {}", false},
-                                                      {"Serialization error {}", false}};
+constexpr methods::RefusalMessage kBulkEncodeMessage{"Python dict parsing error {}", false};
 constexpr methods::RefusalMessage kBulkValidationMessage{"Invalid JSON structure {}", false};
 constexpr const char* kInsertManySendFailed = "Write queue is full or closed. {}";
 constexpr const char* kInsertManyJsonSendFailed = "Write queue is full or closed {}";
@@ -172,7 +171,7 @@ PyObject* server_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t n
     for (py::DictRecord& record : records) {
       DocBytes doc;
       if (std::optional<std::string> refusal =
-              methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessages, doc)) {
+              methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessage, doc)) {
         refused.push_back(
             RefusedDict{std::move(record.id), std::move(record.dict), std::move(*refusal)});
         continue;

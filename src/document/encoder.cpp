@@ -539,13 +539,12 @@ bool Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
 
 }  // namespace
 
-bool encode_document(PyObject* payload, DocBytes& out, EncodeFailure& failure) {
+bool encode_document(PyObject* payload, DocBytes& out, std::string& failure) {
   std::string buffer;
   buffer.reserve(kOutputReserve);
   Encoder encoder(buffer);
   if (!encoder.value(payload, 0)) {
-    failure.stage = EncodeFailure::Stage::Conversion;
-    failure.text = std::move(encoder.failure());
+    failure = std::move(encoder.failure());
     return false;
   }
   if (buffer.capacity() < buffer.size() + kDocPadding) buffer.reserve(buffer.size() + kDocPadding);

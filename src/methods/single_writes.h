@@ -52,7 +52,7 @@ PyObject* write_document(PyObject* self, const py::Signature& sig, PyObject* con
   typename Class::Engine& engine = Class::engine(self);
   if (!worker_running(engine.worker_alive())) return nullptr;
   DocBytes doc;
-  if (!accept_or_raise(encode_payload(argv[1], id, kSingleEncodeMessages, doc))) return nullptr;
+  if (!accept_or_raise(encode_payload(argv[1], id, kSingleEncodeMessage, doc))) return nullptr;
   return send_and_log<Class>(engine, make_op(std::string(id), std::move(doc)), action, id);
 }
 
