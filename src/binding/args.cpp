@@ -1,6 +1,8 @@
 #include "binding/args.h"
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "binding/errors.h"
 #include "binding/py_ref.h"
@@ -20,7 +22,7 @@ std::string full_name(const Signature& sig) {
   return name;
 }
 
-std::string quoted_list(const std::vector<const char*>& names) {
+std::string quoted_list(std::span<const char* const> names) {
   std::string text;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) text += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");

@@ -12,19 +12,21 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "binding/python.h"
 
 namespace quorvane::py {
 
+// What argument matching needs of a method: its names for the messages and its parameters.
+// Made at compile time from a method's description (method.h).
 struct Signature {
   const char* function_name;  // e.g. "insert"
   const char* class_name;     // e.g. "DBEngine"
-  std::vector<const char*> parameters;
+  std::span<const char* const> parameters;
   size_t required;  // the first `required` parameters must be given
 };
 

@@ -72,7 +72,6 @@ class DBEngineWebServer {
   void offer_log(LogOp op) {
     if (log_queue_) (void)log_queue_->try_send(std::move(op));
   }
-  store::Store& db() { return *db_; }
   const std::shared_ptr<store::Store>& db_handle() const { return db_; }
 
  private:

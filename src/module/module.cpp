@@ -11,8 +11,8 @@
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 #include "binding/python.h"
-#include "db_engine/db_engine_object.h"
-#include "db_engine_web_server/db_engine_web_server_object.h"
+#include "db_engine/db_engine_class.h"
+#include "db_engine_web_server/db_engine_web_server_class.h"
 
 namespace quorvane {
 
