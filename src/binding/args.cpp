@@ -1,6 +1,8 @@
 #include "binding/args.h"
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "binding/errors.h"
 #include "binding/py_ref.h"
@@ -20,7 +22,7 @@ std::string full_name(const Signature& sig) {
   return name;
 }
 
-std::string quoted_list(const std::vector<const char*>& names) {
+std::string quoted_list(std::span<const char* const> names) {
   std::string text;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) text += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
@@ -77,8 +79,7 @@ bool place_keyword(const Signature& sig, PyObject* name, PyObject* value, PyObje
   const char* text = repr ? PyUnicode_AsUTF8AndSize(repr.get(), &size) : nullptr;
   PyErr_Clear();
   raise_type_error(full_name(sig) + " got an unexpected keyword argument '" +
-                   (text ? std::string(text, static_cast<size_t>(size)) : std::string("?")) +
-                   "'");
+                   (text ? std::string(text, static_cast<size_t>(size)) : std::string("?")) + "'");
   return false;
 }
 
@@ -99,8 +100,7 @@ bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
   return report_missing(sig, out);
 }
 
-bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
-                           PyObject** out) {
+bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
   const size_t count = sig.parameters.size();
   for (size_t i = 0; i < count; ++i) out[i] = nullptr;
   const Py_ssize_t nargs = PyTuple_Size(args);

@@ -12,26 +12,27 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "binding/python.h"
 
 namespace quorvane::py {
 
+// What argument matching needs of a method: its names for the messages and its parameters.
+// Made at compile time from a method's description (method.h).
 struct Signature {
   const char* function_name;  // e.g. "insert"
   const char* class_name;     // e.g. "DBEngine"
-  std::vector<const char*> parameters;
+  std::span<const char* const> parameters;
   size_t required;  // the first `required` parameters must be given
 };
 
 bool match_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames, PyObject** out);
-bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
-                           PyObject** out);
+bool match_arguments_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
 
 // Adds the note naming `parameter` to the pending exception and returns false.
 bool argument_failed(const char* parameter);

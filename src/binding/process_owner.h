@@ -3,8 +3,8 @@
 // A child of fork() holds a copy of every instance of its parent, but none of the threads
 // that apply its writes, and its copy of the store's in-memory state (SQLite keeps the log
 // index of a store in heap memory) no longer follows the file. Such a copy is unusable: every
-// method and property of either class calls owned_here() first, before it matches arguments
-// or takes the borrow (a borrow flag copied from the parent in the middle of a call would
+// method and property of either class calls owned_here() first (method.h), before it matches
+// arguments or takes the borrow (a borrow flag copied from the parent in the middle of a call would
 // otherwise refuse for ever), and in any other process raises RuntimeError
 // "This <class> was opened in another process (pid <pid>); open the database again in this
 // process". Nothing is read, queued or waited for.
@@ -13,8 +13,8 @@
 // call. The pid is read once, at construction, for the message only.
 //
 // Releasing a copy in another process must touch no file, lock, thread or mutex of the
-// parent's: the class's tp_dealloc asks owner.here() and leaves the engine's memory as it is
-// (it is the child's private copy) when it is false.
+// parent's: the instance's tp_dealloc (instance.h) asks owner.here() and leaves the engine's
+// memory as it is (it is the child's private copy) when it is false.
 #pragma once
 
 #include <sys/types.h>

@@ -41,7 +41,7 @@ class DBEngine {
   // Blocking send; false once the worker has gone.
   bool send(WriteOp op) { return write_queue_.send(std::move(op)); }
 
-  store::Store& db() { return *db_; }
+  const std::shared_ptr<store::Store>& db_handle() const { return db_; }
 
  private:
   DBEngine(std::shared_ptr<store::Store> db, channel::Sender<WriteOp> write_queue,

@@ -120,7 +120,6 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
           log_writer(std::move(log_rx), log_path, alive);
         });
   }
-  server.enable_logging_ = enable_logging;
   return Result<DBEngineWebServer>(std::move(server));
 }
 

@@ -42,9 +42,9 @@ class DBEngineWebServer {
   // (only when `backup_time` and `backup_dir` are both given) and the log writer (only when
   // `enable_logging`). Fails with the store's message, a refusal of either log's file
   // (log_file_guard.h; checked before the tables are made sure of or the log replayed), the
-  // replay's error, or "Invalid backup time provided. Use format HH:MM {}" (the two writers, already started,
-  // are then ended and joined, so the store is closed again on return). A thread that cannot
-  // be started, or a log that cannot be emptied after replay, is a fault (throws).
+  // replay's error, or "Invalid backup time provided. Use format HH:MM {}" (the two writers,
+  // already started, are then ended and joined, so the store is closed again on return). A thread
+  // that cannot be started, or a log that cannot be emptied after replay, is a fault (throws).
   static Result<DBEngineWebServer> open(const std::string& path,
                                         const std::optional<std::string>& backup_time,
                                         const std::optional<std::string>& backup_dir,
@@ -60,7 +60,8 @@ class DBEngineWebServer {
   size_t queue_size() const;
 
   bool worker_alive() const { return worker_alive_->load(std::memory_order_acquire); }
-  bool enable_logging() const { return enable_logging_; }
+  // Whether the activity log is kept: the log queue exists only then.
+  bool enable_logging() const { return log_queue_.has_value(); }
   // Blocking send on the write queue; false once the WAL writer has gone.
   bool send(WriteOp op) { return write_queue_.send(std::move(op)); }
   // One more sending end of the write queue, for a caller that sends without the GIL and so
@@ -71,7 +72,6 @@ class DBEngineWebServer {
   void offer_log(LogOp op) {
     if (log_queue_) (void)log_queue_->try_send(std::move(op));
   }
-  store::Store& db() { return *db_; }
   const std::shared_ptr<store::Store>& db_handle() const { return db_; }
 
  private:
@@ -88,7 +88,6 @@ class DBEngineWebServer {
   std::shared_ptr<std::atomic<size_t>> in_flight_;
   // The operations of the WAL writer's batch in hand, taken but not yet forwarded.
   std::shared_ptr<std::atomic<size_t>> wal_batch_;
-  bool enable_logging_ = false;
 };
 
 }  // namespace quorvane::web_server

@@ -1,8 +1,6 @@
-// DBEngineWebServer's write methods.
-//
-// insert, upsert, delete and insert_json are the bodies shared with DBEngine
+// DBEngineWebServer's bulk inserts. The single-record writes are shared with DBEngine
 // (methods/single_writes.h); once their operation is queued they offer one activity log entry
-// without waiting.
+// without waiting (WebServerClass::log_written).
 //
 // The bulk inserts are best effort: a record that cannot be encoded or validated (or is too
 // large for one store record) does not fail the call but is handed back, with its message,
@@ -17,27 +15,20 @@
 #include <utility>
 #include <vector>
 
-#include "binding/args.h"
-#include "binding/borrow.h"
-#include "binding/errors.h"
 #include "binding/gil.h"
-#include "binding/process_owner.h"
 #include "binding/py_ref.h"
 #include "binding/records.h"
 #include "channel/channel.h"
-#include "db_engine_web_server/db_engine_web_server_methods.h"
-#include "db_engine_web_server/db_engine_web_server_object.h"
+#include "db_engine_web_server/db_engine_web_server_class.h"
 #include "db_engine_web_server/log_op.h"
 #include "db_engine_web_server/write_op.h"
-#include "methods/single_writes.h"
 #include "methods/write_steps.h"
 
 namespace quorvane::web_server {
 
 namespace {
 
-constexpr methods::EncodeMessages kBulkEncodeMessages{{"Python dict parsing error {}", false},
-                                                      {"Serialization error {}", false}};
+constexpr methods::RefusalMessage kBulkEncodeMessage{"Python dict parsing error {}", false};
 constexpr methods::RefusalMessage kBulkValidationMessage{"Invalid JSON structure {}", false};
 constexpr const char* kInsertManySendFailed = "Write queue is full or closed. {}";
 constexpr const char* kInsertManyJsonSendFailed = "Write queue is full or closed {}";
@@ -129,97 +120,61 @@ struct RefusedDict {
 
 }  // namespace
 
-PyObject* server_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-  return methods::insert<WebServerMethods>(self, args, nargs, kwnames);
-}
+PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
+                                           const py::Arguments<1>& args) {
+  std::vector<py::DictRecord> records;
+  if (!py::extract_dict_records(args[0], "records", records)) return nullptr;
+  DBEngineWebServer& server = self.engine;
+  if (!methods::worker_running(server.worker_alive())) return nullptr;
 
-PyObject* server_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-  return methods::upsert<WebServerMethods>(self, args, nargs, kwnames);
-}
-
-PyObject* server_delete(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-  return methods::remove<WebServerMethods>(self, args, nargs, kwnames);
-}
-
-PyObject* server_insert_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
-  return methods::insert_json<WebServerMethods>(self, args, nargs, kwnames);
-}
-
-PyObject* server_insert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
-  return py::guarded<PyObject*>([&]() -> PyObject* {
-    if (!py::owned_here(WebServerMethods::owner(self))) return nullptr;
-    static const py::Signature sig{"insert_many", WebServerMethods::kName, {"records"}, 1};
-    PyObject* argv[1];
-    if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
-    py::SharedBorrow borrow(as_server(self)->borrow);
-    if (!borrow.ok()) return nullptr;
-    std::vector<py::DictRecord> records;
-    if (!py::extract_dict_records(argv[0], "records", records)) return nullptr;
-    DBEngineWebServer& server = as_server(self)->server;
-    if (!methods::worker_running(server.worker_alive())) return nullptr;
-
-    const bool keep_ids = server.enable_logging();
-    std::vector<WriteOp> prepared;
-    prepared.reserve(records.size());
-    std::vector<std::string> accepted_ids;
-    if (keep_ids) accepted_ids.reserve(records.size());
-    std::vector<RefusedDict> refused;
-    for (py::DictRecord& record : records) {
-      DocBytes doc;
-      if (std::optional<std::string> refusal =
-              methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessages, doc)) {
-        refused.push_back(
-            RefusedDict{std::move(record.id), std::move(record.dict), std::move(*refusal)});
-        continue;
-      }
-      if (keep_ids) accepted_ids.push_back(record.id);
-      prepared.push_back(WriteOp::insert(std::move(record.id), std::move(doc)));
-      record.dict = py::PyRef();
+  const bool keep_ids = server.enable_logging();
+  std::vector<WriteOp> prepared;
+  prepared.reserve(records.size());
+  std::vector<std::string> accepted_ids;
+  if (keep_ids) accepted_ids.reserve(records.size());
+  std::vector<RefusedDict> refused;
+  for (py::DictRecord& record : records) {
+    DocBytes doc;
+    if (std::optional<std::string> refusal =
+            methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessage, doc)) {
+      refused.push_back(
+          RefusedDict{std::move(record.id), std::move(record.dict), std::move(*refusal)});
+      continue;
     }
-    records.clear();
+    if (keep_ids) accepted_ids.push_back(record.id);
+    prepared.push_back(WriteOp::insert(std::move(record.id), std::move(doc)));
+    record.dict = py::PyRef();
+  }
+  records.clear();
 
-    channel::Sender<WriteOp> queue = server.write_sender();
-    const bool sent =
-        py::without_gil([&] { return send_batch(std::move(queue), std::move(prepared)); });
-    if (!sent) {
-      methods::raise_send_failure(kInsertManySendFailed);
-      return nullptr;
-    }
-    auto_log_batch(server, std::move(accepted_ids));
-    return refusals_or_none(refused, [](RefusedDict& r) { return std::move(r.dict); });
-  });
+  channel::Sender<WriteOp> queue = server.write_sender();
+  const bool sent =
+      py::without_gil([&] { return send_batch(std::move(queue), std::move(prepared)); });
+  if (!sent) {
+    methods::raise_send_failure(kInsertManySendFailed);
+    return nullptr;
+  }
+  auto_log_batch(server, std::move(accepted_ids));
+  return refusals_or_none(refused, [](RefusedDict& r) { return std::move(r.dict); });
 }
 
-PyObject* server_insert_many_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) {
-  return py::guarded<PyObject*>([&]() -> PyObject* {
-    if (!py::owned_here(WebServerMethods::owner(self))) return nullptr;
-    static const py::Signature sig{"insert_many_json", WebServerMethods::kName, {"records"}, 1};
-    PyObject* argv[1];
-    if (!py::match_arguments(sig, args, nargs, kwnames, argv)) return nullptr;
-    py::SharedBorrow borrow(as_server(self)->borrow);
-    if (!borrow.ok()) return nullptr;
-    std::vector<py::JsonRecord> records;
-    if (!py::extract_json_records(argv[0], "records", records)) return nullptr;
-    DBEngineWebServer& server = as_server(self)->server;
-    if (!methods::worker_running(server.worker_alive())) return nullptr;
+PyObject* WebServerClass::InsertManyJson::call(DBEngineWebServerObject& self,
+                                               const py::Arguments<1>& args) {
+  std::vector<py::JsonRecord> records;
+  if (!py::extract_json_records(args[0], "records", records)) return nullptr;
+  DBEngineWebServer& server = self.engine;
+  if (!methods::worker_running(server.worker_alive())) return nullptr;
 
-    const bool keep_ids = server.enable_logging();
-    channel::Sender<WriteOp> queue = server.write_sender();
-    JsonBatchOutcome outcome = py::without_gil(
-        [&] { return send_json_batch(std::move(queue), std::move(records), keep_ids); });
-    if (!outcome.sent) {
-      methods::raise_send_failure(kInsertManyJsonSendFailed);
-      return nullptr;
-    }
-    auto_log_batch(server, std::move(outcome.accepted_ids));
-    return refusals_or_none(outcome.refused, [](RefusedText& r) { return new_str(r.text.view()); });
-  });
+  const bool keep_ids = server.enable_logging();
+  channel::Sender<WriteOp> queue = server.write_sender();
+  JsonBatchOutcome outcome = py::without_gil(
+      [&] { return send_json_batch(std::move(queue), std::move(records), keep_ids); });
+  if (!outcome.sent) {
+    methods::raise_send_failure(kInsertManyJsonSendFailed);
+    return nullptr;
+  }
+  auto_log_batch(server, std::move(outcome.accepted_ids));
+  return refusals_or_none(outcome.refused, [](RefusedText& r) { return new_str(r.text.view()); });
 }
 
 }  // namespace quorvane::web_server

@@ -424,8 +424,8 @@ bool Encoder::exact_dict(PyObject* obj, int depth) {
     if (ok) close_member();
   }
   live_dicts_.pop_back();
-  if (ok && live.keys) ok = members_from_lists(live.keys.get(), live.values.get(), live.taken,
-                                               depth, first);
+  if (ok && live.keys)
+    ok = members_from_lists(live.keys.get(), live.values.get(), live.taken, depth, first);
   if (!ok) return false;
   close_object(start, first);
   return true;
@@ -539,13 +539,12 @@ bool Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
 
 }  // namespace
 
-bool encode_document(PyObject* payload, DocBytes& out, EncodeFailure& failure) {
+bool encode_document(PyObject* payload, DocBytes& out, std::string& failure) {
   std::string buffer;
   buffer.reserve(kOutputReserve);
   Encoder encoder(buffer);
   if (!encoder.value(payload, 0)) {
-    failure.stage = EncodeFailure::Stage::Conversion;
-    failure.text = std::move(encoder.failure());
+    failure = std::move(encoder.failure());
     return false;
   }
   if (buffer.capacity() < buffer.size() + kDocPadding) buffer.reserve(buffer.size() + kDocPadding);

@@ -16,14 +16,8 @@
 
 namespace quorvane::document {
 
-struct EncodeFailure {
-  enum class Stage { Conversion, Encoding };
-  Stage stage = Stage::Conversion;
-  std::string text;
-};
-
 // On success fills `out` (padded, see DocBytes) and returns true. On failure returns false
-// with `failure` filled and no Python exception pending.
-bool encode_document(PyObject* payload, DocBytes& out, EncodeFailure& failure);
+// with the conversion's text in `failure` and no Python exception pending.
+bool encode_document(PyObject* payload, DocBytes& out, std::string& failure);
 
 }  // namespace quorvane::document

@@ -1,31 +1,78 @@
-// What the method bodies shared by DBEngine and DBEngineWebServer (write_steps.h,
-// single_writes.h, read_steps.h) need to know of a class. Each class supplies one traits
-// struct with these members:
+// What the methods shared by DBEngine and DBEngineWebServer (read_steps.h, single_writes.h,
+// class_methods.h) need of a class: the concept ClassTraits, which each class's traits struct
+// satisfies (checked where the struct is defined, and by every shared method).
 //
-//   using Engine = ...;                   the C++ engine behind the Python object
-//   using Op = ...;                       its write operation, with static insert(id, doc),
-//                                         upsert(id, doc) and remove(id)
-//   static constexpr const char* kName;   the class name used in argument errors
-//   static constexpr document::Parser kIdReadParser;   parser of get, get_many, scan_prefix
-//   static const py::ProcessOwner& owner(PyObject* self);   checked first by every entry
-//   static py::BorrowFlag& borrow(PyObject* self);
-//   static Engine& engine(PyObject* self);
-//   static document::KeyCache* key_cache(PyObject* self);   the instance's decoded-key cache
-//   static Share store_share(Engine&);    what a read's storage step holds the store by,
-//                                         dereferenced with *: a pointer, or a shared_ptr
-//                                         taken with the GIL held and released in the step
-//   static void log_written(Engine&, WriteAction, std::string_view id);
-//                                         called once an operation is queued (may do nothing)
-//
-// The engine offers: bool worker_alive() const; bool send(Op) (blocking, false once the
-// queue's receiver has gone); store::Store& db().
+//   Engine            the C++ engine behind the Python object: bool worker_alive() const;
+//                     bool send(Op), a blocking send that is false once the queue's receiver
+//                     has gone; db_handle(), the store handle, of which a read's storage step
+//                     holds a share while it runs
+//   Op                its write operation, made by Op::insert(id, doc), Op::upsert(id, doc)
+//                     and Op::remove(id)
+//   kName             the class name, in argument errors and the process check's message
+//   kIdReadParser     the parser of get, get_many and scan_prefix
+//   log_written(engine, action, id)   called once a single-record write is queued
+//   Constructor       the class's constructor (binding/class_builder.h)
+//   CloseEngine, InsertMany, InsertManyJson, FilterByMetadata
+//                     the class's own methods of those names, which differ between the
+//                     classes (binding/method.h)
+//   OwnMethods        the methods of this class alone, after the shared ones (a py::MethodList)
+//   Getters           its read-only properties (a py::MethodList)
 #pragma once
 
+#include <concepts>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "binding/class_builder.h"
+#include "binding/method.h"
+#include "document/decoder.h"
+#include "document/doc_bytes.h"
+
+namespace quorvane::store {
+class Store;
+}  // namespace quorvane::store
 
 namespace quorvane::methods {
 
 // Which write a single-record method queued, for the classes that keep an activity log.
 enum class WriteAction : uint8_t { Insert, Upsert, Delete };
+
+template <class T>
+struct IsMethodList : std::false_type {};
+template <class... Methods>
+struct IsMethodList<py::MethodList<Methods...>> : std::true_type {};
+
+template <class Op>
+concept WriteOperation = requires(std::string id, DocBytes doc) {
+  { Op::insert(std::move(id), std::move(doc)) } -> std::same_as<Op>;
+  { Op::upsert(std::move(id), std::move(doc)) } -> std::same_as<Op>;
+  { Op::remove(std::move(id)) } -> std::same_as<Op>;
+};
+
+template <class Engine, class Op>
+concept WritingEngine = requires(Engine& engine, const Engine& held, Op op) {
+  { held.worker_alive() } -> std::same_as<bool>;
+  { engine.send(std::move(op)) } -> std::same_as<bool>;
+  { held.db_handle() } -> std::convertible_to<std::shared_ptr<store::Store>>;
+};
+
+// The methods each class defines for itself.
+template <class C>
+concept OwnMethodsOf = py::ConstructorOf<typename C::Constructor, C> &&
+    py::MethodOf<typename C::CloseEngine, C> && py::MethodOf<typename C::InsertMany, C> &&
+    py::MethodOf<typename C::InsertManyJson, C> && py::MethodOf<typename C::FilterByMetadata, C> &&
+    IsMethodList<typename C::OwnMethods>::value && IsMethodList<typename C::Getters>::value;
+
+template <class C>
+concept ClassTraits = py::PythonClass<C> && WriteOperation<typename C::Op> &&
+    WritingEngine<typename C::Engine, typename C::Op> && OwnMethodsOf<C> &&
+    requires(typename C::Engine& engine, WriteAction action, std::string_view id) {
+  { C::kIdReadParser } -> std::convertible_to<document::Parser>;
+  { C::log_written(engine, action, id) } -> std::same_as<void>;
+};
 
 }  // namespace quorvane::methods

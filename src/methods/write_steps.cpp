@@ -20,14 +20,9 @@ bool worker_running(bool alive) {
 }
 
 std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
-                                          const EncodeMessages& messages, DocBytes& out) {
-  document::EncodeFailure failure;
-  if (!document::encode_document(dict, out, failure)) {
-    const RefusalMessage& message = failure.stage == document::EncodeFailure::Stage::Conversion
-                                        ? messages.conversion
-                                        : messages.encoding;
-    return message.format(id, failure.text);
-  }
+                                          const RefusalMessage& message, DocBytes& out) {
+  std::string failure;
+  if (!document::encode_document(dict, out, failure)) return message.format(id, failure);
   return record_size_refusal(id, out.size());
 }
 

@@ -27,15 +27,9 @@ struct RefusalMessage {
   std::string format(std::string_view id, std::string_view text) const;
 };
 
-struct EncodeMessages {
-  RefusalMessage conversion;  // the dict could not be turned into a JSON value
-  RefusalMessage encoding;    // the value could not be encoded
-};
-
-// insert and upsert, in both classes.
-inline constexpr EncodeMessages kSingleEncodeMessages{
-    {"Error converting dict to Rust bytes for {}.{}", true},
-    {"Failed to encode bytes for {}.{}", true}};
+// A dict that cannot be turned into a document, in insert and upsert of both classes.
+inline constexpr RefusalMessage kSingleEncodeMessage{
+    "Error converting dict to Rust bytes for {}.{}", true};
 // insert_json, in both classes.
 inline constexpr RefusalMessage kSingleValidationMessage{"Validation error at {}.{}", true};
 
@@ -47,11 +41,10 @@ inline constexpr const char* kSendFailedPattern = "Write queue full or closed. {
 bool worker_running(bool alive);
 
 // Encodes `dict` into `out`. nullopt when the document is ready to be queued under `id`;
-// otherwise the refusal: the conversion or encoding message with the failure's text, or the
-// message for a document that one store record cannot hold with its id. No exception is left
-// pending either way.
+// otherwise the refusal: `message` with the encoder's text, or the message for a document
+// that one store record cannot hold with its id. No exception is left pending either way.
 std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
-                                          const EncodeMessages& messages, DocBytes& out);
+                                          const RefusalMessage& message, DocBytes& out);
 
 // Validates `text` as one JSON value and checks that it fits one store record with `id`:
 // nullopt, or the refusal (`message` with the parser's text, or the record size message).

@@ -11,8 +11,8 @@
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 #include "binding/python.h"
-#include "db_engine/db_engine_object.h"
-#include "module/class_registry.h"
+#include "db_engine/db_engine_class.h"
+#include "db_engine_web_server/db_engine_web_server_class.h"
 
 namespace quorvane {
 
@@ -61,8 +61,9 @@ int quorvane_exec(PyObject* module) {
       return -1;
     }
     if (!add_class(module, "DBEngine", db_engine::db_engine_type)) return -1;
-    for (const ExtraClass& extra : extra_classes()) {
-      if (!add_class(module, extra.name, extra.factory)) PyErr_Clear();
+    // The import succeeds without DBEngineWebServer when it cannot be added.
+    if (!add_class(module, "DBEngineWebServer", web_server::db_engine_web_server_type)) {
+      PyErr_Clear();
     }
     return 0;
   });
@@ -74,15 +75,7 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "quorvane",
-    "",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "quorvane", "", 0, nullptr, module_slots, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

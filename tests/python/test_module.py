@@ -53,6 +53,40 @@ def test_method_signatures(class_name):
         assert getattr(cls, name).__text_signature__ == signature, name
 
 
+SHARED_METHODS = [
+    ("insert", "($self, id, payload)"),
+    ("insert_json", "($self, id, json_payload)"),
+    ("insert_many", "($self, records)"),
+    ("insert_many_json", "($self, records)"),
+    ("get", "($self, id)"),
+    ("get_many", "($self, ids)"),
+    ("delete", "($self, id)"),
+    ("scan_prefix", "($self, prefix)"),
+    ("upsert", "($self, id, payload)"),
+]
+
+METHOD_TABLES = [
+    (quorvane.DBEngine,
+     [("close_engine", "($self)"), *SHARED_METHODS,
+      ("filter_by_metadata", "($self, index_key, index_value)")]),
+    (quorvane.DBEngineWebServer,
+     [("close_engine", "($self)"), *SHARED_METHODS,
+      ("filter_by_metadata", "($self, index_key, index_value, limit, offset)"),
+      ("trigger_backup", "($self, target_path)"),
+      ("__enter__", "($self)"),
+      ("__exit__", "($self, _exc_type, _exc_value, _traceback)")]),
+]
+
+
+@pytest.mark.parametrize("cls,table", METHOD_TABLES, ids=lambda v: getattr(v, "__name__", ""))
+def test_method_table_order_and_text_signatures(cls, table):
+    methods = [(name, value) for name, value in cls.__dict__.items()
+               if type(value).__name__ == "method_descriptor"]
+    assert [(name, m.__text_signature__) for name, m in methods] == table
+    # The docstrings hold the signature and nothing else.
+    assert all(m.__doc__ is None for _, m in methods)
+
+
 def test_exec_appends_to_an_existing_all_list():
     spec = importlib.util.find_spec("quorvane")
     module = importlib.util.module_from_spec(spec)
