@@ -275,3 +275,90 @@ def pytest_pyfunc_call(pyfuncitem):
         pytest.fail(f"in a fresh interpreter (exit status {done.returncode}):\n"
                     f"{done.stdout}{done.stderr}", pytrace=False)
     return True
+
+
+class PrintedOutput:
+    """What the process writes on its standard output and standard error (descriptors 1 and
+    2) while a test's body runs, as the background threads print it: out and err hold all that
+    has been read so far, read() takes in what came since, wait_for(text) polls until it is
+    there.
+
+    pytest's capfd cannot be polled for lines that another thread prints: each readouterr()
+    reads its capture file and then empties it, and what a thread writes between the two is
+    lost. Here each descriptor is sent to a file of its own that is only ever appended to and
+    read from where the last read stopped, so nothing written is lost."""
+
+    _STREAMS = (("out", 1), ("err", 2))
+
+    def __init__(self, wait_until):
+        self.out = ""
+        self.err = ""
+        self._wait_until = wait_until
+        self._files = {}
+        self._read_up_to = {}
+        self._decoders = {}
+
+    @contextlib.contextmanager
+    def capturing(self):
+        """Sends descriptors 1 and 2 to the files while it is entered; afterwards hands what
+        was printed on to pytest's own capture, which shows it in a failing test's report."""
+        import codecs
+        import tempfile
+
+        saved = {}
+        try:
+            for name, fd in self._STREAMS:
+                self._files[name] = tempfile.TemporaryFile(buffering=0)
+                self._read_up_to[name] = 0
+                self._decoders[name] = codecs.getincrementaldecoder("utf-8")("replace")
+                saved[fd] = os.dup(fd)
+                os.dup2(self._files[name].fileno(), fd)
+            yield
+        finally:
+            for fd, previous in saved.items():
+                os.dup2(previous, fd)
+                os.close(previous)
+            self.read()
+            sys.stdout.write(self.out)
+            sys.stderr.write(self.err)
+            for f in self._files.values():
+                f.close()
+            self._files.clear()
+
+    def read(self):
+        for name, f in self._files.items():
+            while chunk := os.pread(f.fileno(), 1 << 16, self._read_up_to[name]):
+                self._read_up_to[name] += len(chunk)
+                setattr(self, name, getattr(self, name) + self._decoders[name].decode(chunk))
+
+    def wait_for(self, text, stream="out", count=1):
+        """Polls until `stream` ("out" or "err") holds `text` `count` times, then reads once
+        more, so that what the printing thread wrote before it, on the other stream too, has
+        been read as well."""
+
+        def seen():
+            self.read()
+            return getattr(self, stream).count(text) >= count
+
+        self._wait_until(seen, what=repr(text))
+        self.read()
+
+
+@pytest.fixture
+def output(wait_until):
+    """A PrintedOutput that captures the test's body (see pytest_runtest_call below)."""
+    return PrintedOutput(wait_until)
+
+
+@pytest.hookimpl(hookwrapper=True, trylast=True)
+def pytest_runtest_call(item):
+    """Runs the body of a test that takes `output` with descriptors 1 and 2 sent to it. The
+    redirection is made here, innermost around the body, because pytest's own capture sets both
+    descriptors anew as each phase of a test begins and ends: one made by a fixture while the
+    test is set up would be undone before the body runs."""
+    output = getattr(item, "funcargs", {}).get("output")
+    if output is None:
+        yield
+        return
+    with output.capturing():
+        yield

@@ -14,31 +14,6 @@ from quorvane import DBEngineWebServer
 STARTING = "Starting logical database backup in background...\n"
 
 
-@pytest.fixture
-def output(capfd, wait_until):
-    """output.wait_for(text) polls the process's standard output (or error, stream="err")
-    until it holds `text` (`count` times); output.out and output.err keep everything read so
-    far."""
-
-    class Output:
-        out = ""
-        err = ""
-
-        def read(self):
-            captured = capfd.readouterr()
-            self.out += captured.out
-            self.err += captured.err
-
-        def wait_for(self, text, stream="out", count=1):
-            def seen():
-                self.read()
-                return getattr(self, stream).count(text) >= count
-
-            wait_until(seen, what=repr(text))
-
-    return Output()
-
-
 def backup_documents(path):
     """{id: document} of a backup, read through DBEngine."""
     gc.collect()

@@ -332,7 +332,7 @@ def test_constructor_arguments(tmp_path, expected_notes, case, kwargs, error, me
         assert os.listdir(tmp_path) == []
 
 
-def test_a_path_with_a_nul_byte_opens_no_other_file(db_path, tmp_path, capfd, wait_until):
+def test_a_path_with_a_nul_byte_opens_no_other_file(db_path, tmp_path, output):
     db = quorvane.DBEngineWebServer(db_path)
     db.insert("a", {"n": 1})
     db.close_engine()
@@ -349,10 +349,9 @@ def test_a_path_with_a_nul_byte_opens_no_other_file(db_path, tmp_path, capfd, wa
     other.insert("b", {"n": 2})
     other.trigger_backup(db_path + "\x00.backup")
     other.close_engine()
-    failure = "Failed to create backup database: file name contained an unexpected NUL byte\n"
-    err = []
-    wait_until(lambda: err.append(capfd.readouterr().err) or failure in "".join(err),
-               what="the backup's failure line")
+    output.wait_for(
+        "Failed to create backup database: file name contained an unexpected NUL byte\n",
+        stream="err")
     engine = quorvane.DBEngine(db_path)
     assert dict(engine.scan_prefix("")) == {"a": {"n": 1}}
     engine.close_engine()
