@@ -1,6 +1,7 @@
 """What the tests share: the fixtures, and the constants and helpers that test files import
 with `from conftest import ...` (this directory is on sys.path while pytest runs them)."""
 
+import codecs
 import contextlib
 import gc
 import json
@@ -302,9 +303,6 @@ class PrintedOutput:
     def capturing(self):
         """Sends descriptors 1 and 2 to the files while it is entered; afterwards hands what
         was printed on to pytest's own capture, which shows it in a failing test's report."""
-        import codecs
-        import tempfile
-
         saved = {}
         try:
             for name, fd in self._STREAMS:
