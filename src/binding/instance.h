@@ -15,7 +15,7 @@
 #include "binding/borrow.h"
 #include "binding/process_owner.h"
 #include "binding/python.h"
-#include "document/key_cache.h"
+#include "document/python/key_cache.h"
 
 namespace quorvane::py {
 

@@ -13,7 +13,7 @@
 #include "binding/python.h"
 #include "db_engine/db_engine.h"
 #include "db_engine/write_op.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/class_traits.h"
 
 namespace quorvane::db_engine {

@@ -6,7 +6,7 @@
 
 #include "binding/args.h"
 #include "db_engine/db_engine_class.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/read_steps.h"
 #include "store/reads.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "channel/batch.h"
-#include "db_engine_web_server/backup_worker.h"
+#include "db_engine_web_server/backup/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/write_batch.h"
 #include "util/worker_exit.h"

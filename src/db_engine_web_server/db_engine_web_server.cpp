@@ -2,11 +2,11 @@
 
 #include <stdexcept>
 
-#include "db_engine_web_server/backup_scheduler.h"
-#include "db_engine_web_server/backup_time.h"
+#include "db_engine_web_server/activity_log/log_writer.h"
+#include "db_engine_web_server/backup/backup_scheduler_thread.h"
+#include "db_engine_web_server/backup/backup_time.h"
 #include "db_engine_web_server/database_writer.h"
 #include "db_engine_web_server/log_file_guard.h"
-#include "db_engine_web_server/log_writer.h"
 #include "db_engine_web_server/wal_replay.h"
 #include "db_engine_web_server/wal_writer.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "channel/channel.h"
-#include "db_engine_web_server/log_op.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 #include "db_engine_web_server/write_op.h"
 #include "store/store.h"
 #include "util/result.h"

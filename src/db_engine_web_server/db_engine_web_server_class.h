@@ -14,10 +14,10 @@
 
 #include "binding/method.h"
 #include "binding/python.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 #include "db_engine_web_server/db_engine_web_server.h"
-#include "db_engine_web_server/log_op.h"
 #include "db_engine_web_server/write_op.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/class_traits.h"
 
 namespace quorvane::web_server {

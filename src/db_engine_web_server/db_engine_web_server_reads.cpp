@@ -8,7 +8,7 @@
 
 #include "binding/args.h"
 #include "db_engine_web_server/db_engine_web_server_class.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/read_steps.h"
 #include "store/reads.h"
 

@@ -19,8 +19,8 @@
 #include "binding/py_ref.h"
 #include "binding/records.h"
 #include "channel/channel.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 #include "db_engine_web_server/db_engine_web_server_class.h"
-#include "db_engine_web_server/log_op.h"
 #include "db_engine_web_server/write_op.h"
 #include "methods/write_steps.h"
 

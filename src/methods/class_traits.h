@@ -29,8 +29,8 @@
 
 #include "binding/class_builder.h"
 #include "binding/method.h"
-#include "document/decoder.h"
 #include "document/doc_bytes.h"
+#include "document/python/decoder.h"
 
 namespace quorvane::store {
 class Store;

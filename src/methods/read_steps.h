@@ -23,7 +23,7 @@
 #include "binding/method.h"
 #include "binding/python.h"
 #include "binding/records.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/class_traits.h"
 #include "store/reads.h"
 #include "util/result.h"

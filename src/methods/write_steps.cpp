@@ -2,7 +2,7 @@
 
 #include "binding/errors.h"
 #include "channel/channel.h"
-#include "document/encoder.h"
+#include "document/python/encoder.h"
 #include "document/validator.h"
 #include "methods/record_size.h"
 #include "util/format.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "db_engine_web_server/backup_worker.h"
+#include "db_engine_web_server/backup/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/backup_copy.h"
 #include "store/sqlite_handle.h"

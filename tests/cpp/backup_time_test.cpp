@@ -1,4 +1,4 @@
-#include "db_engine_web_server/backup_time.h"
+#include "db_engine_web_server/backup/backup_time.h"
 
 #include <gtest/gtest.h>
 

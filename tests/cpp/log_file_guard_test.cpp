@@ -11,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-#include "db_engine_web_server/log_writer.h"
+#include "db_engine_web_server/activity_log/log_writer.h"
 #include "db_engine_web_server/wal_writer.h"
 #include "store/apply_operation.h"
 #include "store/store.h"

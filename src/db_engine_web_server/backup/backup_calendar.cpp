@@ -1,4 +1,4 @@
-#include "db_engine_web_server/backup_schedule.h"
+#include "db_engine_web_server/backup/backup_calendar.h"
 
 #include <cstdio>
 

@@ -1,14 +1,14 @@
 // One reader per call, whichever the number of documents: its buffers are reused from one
 // document to the next and released when the call ends. Dict keys come from the caller's key
 // cache when one is given; a list decoder without one keeps its own for the call.
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 
 #include <memory>
 
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 #include "document/json_reader.h"
-#include "document/python_builder.h"
+#include "document/python/python_builder.h"
 #include "util/format.h"
 
 namespace quorvane::document {

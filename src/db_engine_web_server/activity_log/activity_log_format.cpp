@@ -1,4 +1,4 @@
-#include "db_engine_web_server/activity_log_format.h"
+#include "db_engine_web_server/activity_log/activity_log_format.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 
 #include "binding/py_ref.h"
 #include "binding/python.h"
-#include "document/key_cache.h"
+#include "document/python/key_cache.h"
 
 namespace quorvane::document {
 

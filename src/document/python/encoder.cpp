@@ -9,7 +9,7 @@
 // goes through the full order of tests. Python code can run during a conversion (a mapping's
 // keys(), a sequence's __getitem__), so every item taken from a mutable container is held by
 // a strong reference while it is converted.
-#include "document/encoder.h"
+#include "document/python/encoder.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
-#include "db_engine_web_server/backup_worker.h"
+#include "db_engine_web_server/backup/backup_worker.h"
 
 #include "store/backup_copy.h"
-#include "util/format.h"
 #include "util/console.h"
+#include "util/format.h"
 #include "util/thread.h"
 
 namespace quorvane::web_server {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "channel/channel.h"
-#include "db_engine_web_server/log_op.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 
 namespace quorvane::web_server {
 

@@ -19,7 +19,7 @@
 
 #include "binding/python.h"
 #include "document/doc_bytes.h"
-#include "document/key_cache.h"
+#include "document/python/key_cache.h"
 
 namespace quorvane::document {
 

@@ -1,9 +1,9 @@
-#include "db_engine_web_server/backup_scheduler.h"
+#include "db_engine_web_server/backup/backup_scheduler_thread.h"
 
 #include <stdexcept>
 #include <thread>
 
-#include "db_engine_web_server/backup_schedule.h"
+#include "db_engine_web_server/backup/backup_calendar.h"
 #include "db_engine_web_server/local_time.h"
 
 namespace quorvane::web_server {
