@@ -27,8 +27,8 @@
 #include "store/store.h"
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 Status recover_wal_on_startup(store::Store& db, const std::string& wal_path);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

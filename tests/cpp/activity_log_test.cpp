@@ -16,7 +16,7 @@
 #include "util/file.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 namespace {
 
 using testing::read_file;
@@ -279,4 +279,4 @@ TEST(LogWriter, EndsByAFaultWhenTheFileCannotBeOpenedOrWritten) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

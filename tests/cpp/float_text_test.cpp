@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-namespace quorvane {
+namespace quorvane::document {
 namespace {
 
 std::string json_float(double v) {
@@ -81,4 +81,4 @@ TEST(FloatText, RoundTripsRandomBitPatterns) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::document

@@ -16,7 +16,7 @@
 #include "util/format.h"
 #include "util/worker_exit.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 
 namespace {
 
@@ -95,4 +95,4 @@ void log_writer(channel::Receiver<LogOp> queue, const std::string& path,
   lines.finish();
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

@@ -6,7 +6,7 @@
 #include "db_engine_web_server/backup/backup_calendar.h"
 #include "db_engine_web_server/local_time.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour,
                       int minute) {
@@ -23,4 +23,4 @@ void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, in
   }
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -9,7 +9,7 @@
 #include "channel/channel.h"
 #include "db_engine_web_server/write_op.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 // The thread body. Repeats until a send fails: reads the local clock once, takes as the next
 // run today at hour:minute, or one calendar month later when that moment has already come
@@ -19,4 +19,4 @@ namespace quorvane::web_server {
 // Fault (thrown): "Date calculation failed" when the calendar runs out.
 void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour, int minute);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -5,7 +5,7 @@
 #include "util/format.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 namespace {
 
@@ -47,4 +47,4 @@ Status spawn_backup_worker(std::string target_path, std::shared_ptr<store::Store
   return Status::Ok();
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup
