@@ -14,8 +14,8 @@ PyObject* panic_exception_type() {
   if (!type) {
     type = PyErr_NewExceptionWithDoc(
         "pyo3_runtime.PanicException",
-        "The exception raised when native code of this module meets a fault.",
-        PyExc_BaseException, nullptr);
+        "The exception raised when native code of this module meets a fault.", PyExc_BaseException,
+        nullptr);
   }
   return type;
 }

@@ -17,9 +17,10 @@
 //
 // The log is held while it is replayed (claim_log, log_file_guard.h). Fails with "Failed to
 // open WAL file {}" (the log cannot be opened, or is not a regular file), the guard's refusal
-// (the log's file is a database, or held), "WAL read error {}", or the store's message (beginning the transaction, opening the
-// tables, the commit); then nothing of the replay is stored and the log is left as it was.
-// A log that cannot be emptied after the commit is a fault (throws std::runtime_error).
+// (the log's file is a database, or held), "WAL read error {}", or the store's message (beginning
+// the transaction, opening the tables, the commit); then nothing of the replay is stored and the
+// log is left as it was. A log that cannot be emptied after the commit is a fault (throws
+// std::runtime_error).
 #pragma once
 
 #include <string>

@@ -19,7 +19,7 @@ struct WriteOp {
   enum class Kind : uint8_t { Insert, Delete, Upsert, Backup, Shutdown };
 
   Kind kind = Kind::Shutdown;
-  std::string id;  // the document id, or the target path of a Backup
+  std::string id;          // the document id, or the target path of a Backup
   document::DocBytes doc;  // empty but for Insert and Upsert
 
   static WriteOp insert(std::string id, document::DocBytes doc) {
@@ -34,7 +34,9 @@ struct WriteOp {
   }
   static WriteOp shutdown() { return {Kind::Shutdown, {}, {}}; }
 
-  bool is_framed() const { return kind == Kind::Insert || kind == Kind::Delete || kind == Kind::Upsert; }
+  bool is_framed() const {
+    return kind == Kind::Insert || kind == Kind::Delete || kind == Kind::Upsert;
+  }
 };
 
 }  // namespace quorvane::db_engine_web_server
