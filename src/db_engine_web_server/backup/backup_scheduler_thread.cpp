@@ -1,6 +1,7 @@
 #include "db_engine_web_server/backup/backup_scheduler_thread.h"
 
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "db_engine_web_server/backup/backup_calendar.h"
@@ -8,7 +9,7 @@
 
 namespace quorvane::db_engine_web_server::backup {
 
-void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour,
+void backup_scheduler(channel::Sender<WriteOp> queue, std::string_view backup_dir, int hour,
                       int minute) {
   for (;;) {
     const LocalTime reading = local_time_now();

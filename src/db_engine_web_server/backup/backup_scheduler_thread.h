@@ -4,7 +4,7 @@
 // It touches no Python object and never takes the interpreter lock.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "channel/channel.h"
 #include "db_engine_web_server/write_op.h"
@@ -17,6 +17,7 @@ namespace quorvane::db_engine_web_server::backup {
 // WriteOp::backup(backup_dir joined with "backup_YYYYMMDD_HHMMSS.redb" for the local time of
 // waking) with a blocking send. Ends when the send fails (the write queue's receiver is gone).
 // Fault (thrown): "Date calculation failed" when the calendar runs out.
-void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour, int minute);
+void backup_scheduler(channel::Sender<WriteOp> queue, std::string_view backup_dir, int hour,
+                      int minute);
 
 }  // namespace quorvane::db_engine_web_server::backup
