@@ -14,19 +14,19 @@ using quorvane::fuzzing::fuzz_check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The writers keep one set of buffers for all the documents they apply.
-  static quorvane::IndexWalkBuffers reused;
+  static quorvane::document::IndexWalkBuffers reused;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   std::vector<std::string> keys;
-  const bool parsed = quorvane::collect_index_keys(bytes, reused, keys);
+  const bool parsed = quorvane::document::collect_index_keys(bytes, reused, keys);
   fuzz_check(parsed || keys.empty(), "a refused document gave keys");
   for (const std::string& key : keys) {
     fuzz_check(key.find('.') != std::string::npos, "a key without a dot");
   }
 
-  quorvane::IndexWalkBuffers fresh;
+  quorvane::document::IndexWalkBuffers fresh;
   std::vector<std::string> fresh_keys;
-  fuzz_check(quorvane::collect_index_keys(bytes, fresh, fresh_keys) == parsed,
+  fuzz_check(quorvane::document::collect_index_keys(bytes, fresh, fresh_keys) == parsed,
              "reused and fresh buffers disagree on parsing");
   fuzz_check(fresh_keys == keys, "reused buffers gave other keys than fresh ones");
   return 0;

@@ -15,7 +15,7 @@
 
 using quorvane::fuzzing::fuzz_check;
 using quorvane::testing::ReferenceEnd;
-namespace web_server = quorvane::web_server;
+namespace db_engine_web_server = quorvane::db_engine_web_server;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view log(reinterpret_cast<const char*>(data), size);
@@ -27,21 +27,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const quorvane::testing::ReferenceLog reference = quorvane::testing::read_reference_log(log);
   quorvane::BufferedFileReader reader(file.get(), 1 + size % 61);
   uint64_t remaining = size;
-  web_server::WalFrame frame;
+  db_engine_web_server::WalFrame frame;
   std::string error;
   size_t count = 0;
   for (;;) {
-    const web_server::WalRead outcome = web_server::read_wal_frame(reader, remaining, frame, error);
-    if (outcome != web_server::WalRead::Frame) {
+    const db_engine_web_server::WalRead outcome =
+        db_engine_web_server::read_wal_frame(reader, remaining, frame, error);
+    if (outcome != db_engine_web_server::WalRead::Frame) {
       fuzz_check(count == reference.frames.size(), "the frames end early");
       const ReferenceEnd expected = reference.end;
-      fuzz_check(outcome != web_server::WalRead::Error, "a read error on a readable log");
-      fuzz_check((outcome == web_server::WalRead::End) == (expected == ReferenceEnd::Clean) &&
-                     (outcome == web_server::WalRead::IncompleteHeader) ==
-                         (expected == ReferenceEnd::IncompleteHeader) &&
-                     (outcome == web_server::WalRead::MissingData) ==
-                         (expected == ReferenceEnd::MissingData),
-                 "the log ends otherwise than its plain reading");
+      fuzz_check(outcome != db_engine_web_server::WalRead::Error, "a read error on a readable log");
+      fuzz_check(
+          (outcome == db_engine_web_server::WalRead::End) == (expected == ReferenceEnd::Clean) &&
+              (outcome == db_engine_web_server::WalRead::IncompleteHeader) ==
+                  (expected == ReferenceEnd::IncompleteHeader) &&
+              (outcome == db_engine_web_server::WalRead::MissingData) ==
+                  (expected == ReferenceEnd::MissingData),
+          "the log ends otherwise than its plain reading");
       return 0;
     }
     fuzz_check(count < reference.frames.size(), "a frame beyond the plain reading");
@@ -49,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_check(frame.op == expected.op, "op byte");
     fuzz_check(frame.id == expected.id, "id bytes");
     fuzz_check(frame.payload.view() == expected.payload, "payload bytes");
-    fuzz_check(frame.payload.padded_size() >= frame.payload.size() + quorvane::kDocPadding,
-               "payload padding");
+    fuzz_check(
+        frame.payload.padded_size() >= frame.payload.size() + quorvane::document::kDocPadding,
+        "payload padding");
   }
 }

@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   begin_capture();
   const bool replayed =
-      static_cast<bool>(quorvane::web_server::recover_wal_on_startup(*db.value(), wal));
+      static_cast<bool>(quorvane::db_engine_web_server::recover_wal_on_startup(*db.value(), wal));
   fuzz_check(replayed, "replay failed");
 
   const testing::ReferenceLog reference = testing::read_reference_log(log);

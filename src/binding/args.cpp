@@ -7,7 +7,7 @@
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 namespace {
 
@@ -218,4 +218,4 @@ bool unpack_pair(PyObject* obj, PyObject*& first, PyObject*& second) {
   return true;
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -19,7 +19,7 @@
 
 #include "binding/python.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 // What argument matching needs of a method: its names for the messages and its parameters.
 // Made at compile time from a method's description (method.h).
@@ -101,4 +101,4 @@ bool for_each_sequence_item(PyObject* obj, const char* parameter, Reserve&& rese
   return true;
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 class BorrowFlag {
  public:
@@ -66,4 +66,4 @@ class ExclusiveBorrow {
   BorrowFlag* flag_;
 };
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

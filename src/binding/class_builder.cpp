@@ -4,7 +4,7 @@
 
 #include "binding/py_ref.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 PyObject* create_class(PyType_Spec* spec) {
   // The spec is named "builtins.<Name>" so that the interpreter records the module itself;
@@ -17,4 +17,4 @@ PyObject* create_class(PyType_Spec* spec) {
   return type.release();
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

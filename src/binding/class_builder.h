@@ -25,7 +25,7 @@
 #include "binding/python.h"
 #include "binding/text_signature.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 // `spec->name` is "builtins.<Name>". A new reference, or null with an exception set.
 PyObject* create_class(PyType_Spec* spec);
@@ -84,4 +84,4 @@ PyObject* class_object(Methods methods, Getters getters) {
   return type;
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -6,7 +6,7 @@
 #include "binding/borrow.h"
 #include "binding/py_ref.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 PyObject* panic_exception_type() {
   // Created once and kept for the life of the process, like the class objects.
@@ -14,8 +14,8 @@ PyObject* panic_exception_type() {
   if (!type) {
     type = PyErr_NewExceptionWithDoc(
         "pyo3_runtime.PanicException",
-        "The exception raised when native code of this module meets a fault.",
-        PyExc_BaseException, nullptr);
+        "The exception raised when native code of this module meets a fault.", PyExc_BaseException,
+        nullptr);
   }
   return type;
 }
@@ -141,4 +141,4 @@ std::string take_pending_error_text() {
   return text;
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -11,7 +11,7 @@
 
 #include "binding/python.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 // The process-wide pyo3_runtime.PanicException type (created on first use), or null with an
 // exception set.
@@ -65,4 +65,4 @@ R guarded(F&& body) noexcept {
   }
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -5,7 +5,7 @@
 
 #include "binding/python.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 // Releases the GIL for the lifetime of the object; retakes it on every exit path.
 class GilReleased {
@@ -26,4 +26,4 @@ auto without_gil(F&& f) -> decltype(f()) {
   return std::forward<F>(f)();
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

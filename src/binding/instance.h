@@ -15,9 +15,9 @@
 #include "binding/borrow.h"
 #include "binding/process_owner.h"
 #include "binding/python.h"
-#include "document/key_cache.h"
+#include "document/python/key_cache.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 template <class Engine>
 struct Instance {
@@ -26,7 +26,7 @@ struct Instance {
   Engine engine;
   // The str objects of recently decoded dict keys, reused by every read of this instance; used
   // and released with the GIL held.
-  document::KeyCache keys;
+  document::python::KeyCache keys;
 
   PyObject* object() { return reinterpret_cast<PyObject*>(this); }
 };
@@ -49,7 +49,7 @@ PyObject* create_instance(PyTypeObject* type, const char* class_name,
   new (&instance.owner) ProcessOwner(class_name);
   new (&instance.borrow) BorrowFlag();
   new (&instance.engine) Engine(std::move(engine));
-  new (&instance.keys) document::KeyCache();
+  new (&instance.keys) document::python::KeyCache();
   return self;
 }
 
@@ -66,4 +66,4 @@ void dealloc_instance(PyObject* self) {
   Py_DECREF(type);
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

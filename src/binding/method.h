@@ -37,7 +37,7 @@
 #include "binding/python.h"
 #include "binding/text_signature.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 enum class Borrow : uint8_t { None, Shared, Exclusive };
 
@@ -169,4 +169,4 @@ PyGetSetDef* getter_table(MethodList<Getters...> /*getters*/) {
   return table;
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -5,7 +5,7 @@
 #include "binding/errors.h"
 #include "util/format.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 void raise_opened_in_another_process(const ProcessOwner& owner) {
   const std::string pid = std::to_string(owner.pid());
@@ -14,4 +14,4 @@ void raise_opened_in_another_process(const ProcessOwner& owner) {
       {owner.class_name(), pid}));
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

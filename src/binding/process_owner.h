@@ -25,7 +25,7 @@
 #include "binding/python.h"
 #include "util/fork_generation.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 class ProcessOwner {
  public:
@@ -57,4 +57,4 @@ inline bool owned_here(const ProcessOwner& owner) {
   return false;
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -8,7 +8,7 @@
 
 #include "binding/python.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 class PyRef {
  public:
@@ -44,4 +44,4 @@ class PyRef {
   PyObject* p_ = nullptr;
 };
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -5,7 +5,7 @@
 #include "binding/args.h"
 #include "binding/errors.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 namespace {
 
@@ -56,9 +56,9 @@ bool extract_json_records(PyObject* obj, const char* parameter, std::vector<Json
         if (!unpack_record(item, id, second)) return false;
         std::string_view text;
         if (!extract_str_item(second, text)) return false;
-        out.push_back(JsonRecord{std::string(id), DocBytes::copy_of(text)});
+        out.push_back(JsonRecord{std::string(id), document::DocBytes::copy_of(text)});
         return true;
       });
 }
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -19,7 +19,7 @@
 #include "binding/python.h"
 #include "document/doc_bytes.h"
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 bool extract_ids(PyObject* obj, const char* parameter, std::vector<std::string>& out);
 
@@ -33,9 +33,9 @@ bool extract_dict_records(PyObject* obj, const char* parameter, std::vector<Dict
 // Holds no Python object, so records may be validated, sent and released without the GIL.
 struct JsonRecord {
   std::string id;
-  DocBytes text;  // the caller's JSON text, byte for byte
+  document::DocBytes text;  // the caller's JSON text, byte for byte
 };
 
 bool extract_json_records(PyObject* obj, const char* parameter, std::vector<JsonRecord>& out);
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

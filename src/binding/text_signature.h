@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <span>
 
-namespace quorvane::py {
+namespace quorvane::binding {
 
 namespace detail {
 
@@ -96,4 +96,4 @@ inline constexpr const char* kMethodDoc = detail::kWrittenText<detail::MethodDoc
 template <class Class>
 inline constexpr const char* kClassDoc = detail::kWrittenText<detail::ClassDoc<Class>>.data();
 
-}  // namespace quorvane::py
+}  // namespace quorvane::binding

@@ -13,18 +13,18 @@
 #include "binding/python.h"
 #include "db_engine/db_engine.h"
 #include "db_engine/write_op.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/class_traits.h"
 
 namespace quorvane::db_engine {
 
-using DBEngineObject = py::Instance<DBEngine>;
+using DBEngineObject = binding::Instance<DBEngine>;
 
 struct DBEngineClass {
   using Engine = DBEngine;
   using Op = WriteOp;
   static constexpr const char* kName = "DBEngine";
-  static constexpr document::Parser kIdReadParser = document::Parser::Strict;
+  static constexpr document::python::Parser kIdReadParser = document::python::Parser::Strict;
 
   static void log_written(Engine& /*engine*/, methods::WriteAction /*action*/,
                           std::string_view /*id*/) {}
@@ -33,42 +33,42 @@ struct DBEngineClass {
   struct Constructor {
     static constexpr const char* kName = "__new__";
     static constexpr std::array kParameters{"path"};
-    static std::optional<DBEngine> call(const py::Arguments<1>& args);
+    static std::optional<DBEngine> call(const binding::Arguments<1>& args);
   };
 
   // Ends the worker once it has applied what is queued; a second call fails.
   struct CloseEngine {
     static constexpr const char* kName = "close_engine";
     static constexpr std::array<const char*, 0> kParameters{};
-    static constexpr py::Borrow kBorrow = py::Borrow::Exclusive;
-    static PyObject* call(DBEngineObject& self, const py::Arguments<0>& args);
+    static constexpr binding::Borrow kBorrow = binding::Borrow::Exclusive;
+    static PyObject* call(DBEngineObject& self, const binding::Arguments<0>& args);
   };
 
   // The bulk inserts stop at the first record that fails, with its message.
   struct InsertMany {
     static constexpr const char* kName = "insert_many";
     static constexpr std::array kParameters{"records"};
-    static constexpr py::Borrow kBorrow = py::Borrow::Shared;
-    static PyObject* call(DBEngineObject& self, const py::Arguments<1>& args);
+    static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
+    static PyObject* call(DBEngineObject& self, const binding::Arguments<1>& args);
   };
 
   struct InsertManyJson {
     static constexpr const char* kName = "insert_many_json";
     static constexpr std::array kParameters{"records"};
-    static constexpr py::Borrow kBorrow = py::Borrow::Shared;
-    static PyObject* call(DBEngineObject& self, const py::Arguments<1>& args);
+    static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
+    static PyObject* call(DBEngineObject& self, const binding::Arguments<1>& args);
   };
 
   // Every document filed under the key, without paging.
   struct FilterByMetadata {
     static constexpr const char* kName = "filter_by_metadata";
     static constexpr std::array kParameters{"index_key", "index_value"};
-    static constexpr py::Borrow kBorrow = py::Borrow::Shared;
-    static PyObject* call(DBEngineObject& self, const py::Arguments<2>& args);
+    static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
+    static PyObject* call(DBEngineObject& self, const binding::Arguments<2>& args);
   };
 
-  using OwnMethods = py::MethodList<>;
-  using Getters = py::MethodList<>;
+  using OwnMethods = binding::MethodList<>;
+  using Getters = binding::MethodList<>;
 };
 
 static_assert(methods::ClassTraits<DBEngineClass>);

@@ -12,20 +12,21 @@
 
 namespace quorvane::db_engine {
 
-std::optional<DBEngine> DBEngineClass::Constructor::call(const py::Arguments<1>& args) {
+std::optional<DBEngine> DBEngineClass::Constructor::call(const binding::Arguments<1>& args) {
   std::string_view path;
-  if (!py::extract_str(args[0], "path", path)) return std::nullopt;
+  if (!binding::extract_str(args[0], "path", path)) return std::nullopt;
   Result<DBEngine> engine = DBEngine::open(std::string(path));
   if (!engine) {
-    py::raise_runtime_error(engine.error());
+    binding::raise_runtime_error(engine.error());
     return std::nullopt;
   }
   return std::move(engine).value();
 }
 
-PyObject* DBEngineClass::CloseEngine::call(DBEngineObject& self, const py::Arguments<0>& /*args*/) {
+PyObject* DBEngineClass::CloseEngine::call(DBEngineObject& self,
+                                           const binding::Arguments<0>& /*args*/) {
   if (Status s = self.engine.close_engine(); !s) {
-    py::raise_runtime_error(s.error());
+    binding::raise_runtime_error(s.error());
     return nullptr;
   }
   Py_RETURN_NONE;

@@ -26,12 +26,12 @@ bool send(DBEngine& engine, WriteOp op) {
 
 }  // namespace
 
-PyObject* DBEngineClass::InsertMany::call(DBEngineObject& self, const py::Arguments<1>& args) {
-  std::vector<py::DictRecord> records;
-  if (!py::extract_dict_records(args[0], "records", records)) return nullptr;
+PyObject* DBEngineClass::InsertMany::call(DBEngineObject& self, const binding::Arguments<1>& args) {
+  std::vector<binding::DictRecord> records;
+  if (!binding::extract_dict_records(args[0], "records", records)) return nullptr;
   if (!methods::worker_running(self.engine.worker_alive())) return nullptr;
-  for (py::DictRecord& record : records) {
-    DocBytes doc;
+  for (binding::DictRecord& record : records) {
+    document::DocBytes doc;
     if (!methods::accept_or_raise(
             methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessage, doc))) {
       return nullptr;
@@ -43,11 +43,12 @@ PyObject* DBEngineClass::InsertMany::call(DBEngineObject& self, const py::Argume
   Py_RETURN_NONE;
 }
 
-PyObject* DBEngineClass::InsertManyJson::call(DBEngineObject& self, const py::Arguments<1>& args) {
-  std::vector<py::JsonRecord> records;
-  if (!py::extract_json_records(args[0], "records", records)) return nullptr;
+PyObject* DBEngineClass::InsertManyJson::call(DBEngineObject& self,
+                                              const binding::Arguments<1>& args) {
+  std::vector<binding::JsonRecord> records;
+  if (!binding::extract_json_records(args[0], "records", records)) return nullptr;
   if (!methods::worker_running(self.engine.worker_alive())) return nullptr;
-  for (py::JsonRecord& record : records) {
+  for (binding::JsonRecord& record : records) {
     if (!methods::accept_or_raise(
             methods::check_json_payload(record.text.view(), record.id, kBulkValidationMessage))) {
       return nullptr;

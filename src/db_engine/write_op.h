@@ -14,12 +14,12 @@ struct WriteOp {
 
   Kind kind = Kind::Shutdown;
   std::string id;
-  DocBytes doc;  // empty for Delete and Shutdown
+  document::DocBytes doc;  // empty for Delete and Shutdown
 
-  static WriteOp insert(std::string id, DocBytes doc) {
+  static WriteOp insert(std::string id, document::DocBytes doc) {
     return {Kind::Insert, std::move(id), std::move(doc)};
   }
-  static WriteOp upsert(std::string id, DocBytes doc) {
+  static WriteOp upsert(std::string id, document::DocBytes doc) {
     return {Kind::Upsert, std::move(id), std::move(doc)};
   }
   static WriteOp remove(std::string id) { return {Kind::Delete, std::move(id), {}}; }

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "channel/batch.h"
-#include "db_engine_web_server/backup_worker.h"
+#include "db_engine_web_server/backup/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/write_batch.h"
 #include "util/worker_exit.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 size_t batch_bytes(const WriteOp& op) {
   switch (op.kind) {
@@ -76,7 +76,7 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
     const bool tables_opened =
         outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
-      if (Status started = spawn_backup_worker(std::move(*backup_path), db); !started) {
+      if (Status started = backup::spawn_backup_worker(std::move(*backup_path), db); !started) {
         throw std::runtime_error(started.error());
       }
     }
@@ -89,4 +89,4 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
   }
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -31,7 +31,7 @@
 #include "db_engine_web_server/write_op.h"
 #include "store/store.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 inline constexpr size_t kApplyMaxBatch = 10000;
 inline constexpr size_t kApplyMaxBatchBytes = size_t{2} * 1024 * 1024;
@@ -45,4 +45,4 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
                      std::shared_ptr<store::Store> db,
                      std::shared_ptr<std::atomic<size_t>> committed_count);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -2,15 +2,15 @@
 
 #include <stdexcept>
 
-#include "db_engine_web_server/backup_scheduler.h"
-#include "db_engine_web_server/backup_time.h"
+#include "db_engine_web_server/activity_log/log_writer.h"
+#include "db_engine_web_server/backup/backup_scheduler_thread.h"
+#include "db_engine_web_server/backup/backup_time.h"
 #include "db_engine_web_server/database_writer.h"
 #include "db_engine_web_server/log_file_guard.h"
-#include "db_engine_web_server/log_writer.h"
 #include "db_engine_web_server/wal_replay.h"
 #include "db_engine_web_server/wal_writer.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 namespace {
 
@@ -94,7 +94,7 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
 
   if (backup_time && backup_dir) {
     channel::Sender<WriteOp> scheduler_queue = server.write_queue_;
-    Result<TimeOfDay> time = parse_backup_time(*backup_time);
+    Result<backup::TimeOfDay> time = backup::parse_backup_time(*backup_time);
     if (!time) {
       // Both writers are running already: disconnect their queues and wait for them, so that
       // the store is closed again when the constructor fails.
@@ -103,21 +103,21 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
       server.apply_queue_ = channel::Sender<WriteOp>();
       join_ignoring_outcome(server.wal_writer_handle_);
       join_ignoring_outcome(server.database_writer_handle_);
-      return Err{backup_time_error(time.error())};
+      return Err{backup::backup_time_error(time.error())};
     }
     start_thread([queue = std::move(scheduler_queue), dir = *backup_dir,
                   at = time.value()]() mutable {
-      backup_scheduler(std::move(queue), dir, at.hour, at.minute);
+      backup::backup_scheduler(std::move(queue), dir, at.hour, at.minute);
     }).detach();
   }
 
   if (enable_logging) {
-    auto log = channel::bounded<LogOp>(kQueueCapacity);
+    auto log = channel::bounded<activity_log::LogOp>(kQueueCapacity);
     server.log_queue_ = std::move(log.sender);
     server.log_writer_handle_ =
         start_thread([log_rx = std::move(log.receiver), log_path = activity_log_path,
                       alive = server.worker_alive_]() mutable {
-          log_writer(std::move(log_rx), log_path, alive);
+          activity_log::log_writer(std::move(log_rx), log_path, alive);
         });
   }
   return Result<DBEngineWebServer>(std::move(server));
@@ -127,7 +127,7 @@ void DBEngineWebServer::close_engine() {
   (void)write_queue_.send(WriteOp::shutdown());
   join_ignoring_outcome(wal_writer_handle_);
   join_ignoring_outcome(database_writer_handle_);
-  if (log_queue_) (void)log_queue_->send(LogOp::shutdown());
+  if (log_queue_) (void)log_queue_->send(activity_log::LogOp::shutdown());
   join_ignoring_outcome(log_writer_handle_);
 }
 
@@ -140,4 +140,4 @@ size_t DBEngineWebServer::queue_size() const {
   return total + in_flight_->load(std::memory_order_acquire);
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

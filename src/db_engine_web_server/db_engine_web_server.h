@@ -19,13 +19,13 @@
 #include <string>
 
 #include "channel/channel.h"
-#include "db_engine_web_server/log_op.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 #include "db_engine_web_server/write_op.h"
 #include "store/store.h"
 #include "util/result.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 inline constexpr size_t kQueueCapacity = 10000;
 
@@ -69,7 +69,7 @@ class DBEngineWebServer {
   channel::Sender<WriteOp> write_sender() const { return write_queue_; }
   // Offers an activity log entry without blocking; it is lost when the queue is full, the log
   // writer has gone or logging is off.
-  void offer_log(LogOp op) {
+  void offer_log(activity_log::LogOp op) {
     if (log_queue_) (void)log_queue_->try_send(std::move(op));
   }
   const std::shared_ptr<store::Store>& db_handle() const { return db_; }
@@ -83,11 +83,11 @@ class DBEngineWebServer {
   std::optional<JoinHandle> wal_writer_handle_;
   std::optional<JoinHandle> database_writer_handle_;
   std::shared_ptr<std::atomic<bool>> worker_alive_;
-  std::optional<channel::Sender<LogOp>> log_queue_;
+  std::optional<channel::Sender<activity_log::LogOp>> log_queue_;
   std::optional<JoinHandle> log_writer_handle_;
   std::shared_ptr<std::atomic<size_t>> in_flight_;
   // The operations of the WAL writer's batch in hand, taken but not yet forwarded.
   std::shared_ptr<std::atomic<size_t>> wal_batch_;
 };
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -10,12 +10,12 @@
 #include "db_engine_web_server/write_op.h"
 #include "methods/write_steps.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 PyObject* WebServerClass::TriggerBackup::call(DBEngineWebServerObject& self,
-                                              const py::Arguments<1>& args) {
+                                              const binding::Arguments<1>& args) {
   std::string_view target_path;
-  if (!py::extract_str(args[0], "target_path", target_path)) return nullptr;
+  if (!binding::extract_str(args[0], "target_path", target_path)) return nullptr;
   if (!methods::worker_running(self.engine.worker_alive())) return nullptr;
   // A blocking send with the GIL held: waits while the write queue is full.
   if (!self.engine.send(WriteOp::backup(std::string(target_path)))) {
@@ -25,4 +25,4 @@ PyObject* WebServerClass::TriggerBackup::call(DBEngineWebServerObject& self,
   Py_RETURN_NONE;
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

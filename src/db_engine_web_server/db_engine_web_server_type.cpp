@@ -12,7 +12,7 @@
 #include "db_engine_web_server/db_engine_web_server_class.h"
 #include "methods/class_methods.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 namespace {
 
@@ -23,50 +23,51 @@ std::optional<std::string> owned(const std::optional<std::string_view>& text) {
 
 }  // namespace
 
-std::optional<DBEngineWebServer> WebServerClass::Constructor::call(const py::Arguments<4>& args) {
+std::optional<DBEngineWebServer> WebServerClass::Constructor::call(
+    const binding::Arguments<4>& args) {
   std::string_view path;
   std::optional<std::string_view> backup_time;
   std::optional<std::string_view> backup_dir;
   bool enable_logging = false;
-  if (!py::extract_str(args[0], "path", path)) return std::nullopt;
-  if (!py::extract_optional_str(args[1], "backup_time", backup_time)) return std::nullopt;
-  if (!py::extract_optional_str(args[2], "backup_dir", backup_dir)) return std::nullopt;
-  if (args[3] && !py::extract_bool(args[3], "enable_logging", enable_logging)) {
+  if (!binding::extract_str(args[0], "path", path)) return std::nullopt;
+  if (!binding::extract_optional_str(args[1], "backup_time", backup_time)) return std::nullopt;
+  if (!binding::extract_optional_str(args[2], "backup_dir", backup_dir)) return std::nullopt;
+  if (args[3] && !binding::extract_bool(args[3], "enable_logging", enable_logging)) {
     return std::nullopt;
   }
 
   Result<DBEngineWebServer> server = DBEngineWebServer::open(std::string(path), owned(backup_time),
                                                              owned(backup_dir), enable_logging);
   if (!server) {
-    py::raise_runtime_error(server.error());
+    binding::raise_runtime_error(server.error());
     return std::nullopt;
   }
   return std::move(server).value();
 }
 
 PyObject* WebServerClass::CloseEngine::call(DBEngineWebServerObject& self,
-                                            const py::Arguments<0>& /*args*/) {
+                                            const binding::Arguments<0>& /*args*/) {
   self.engine.close_engine();
   Py_RETURN_NONE;
 }
 
 PyObject* WebServerClass::Enter::call(DBEngineWebServerObject& self,
-                                      const py::Arguments<0>& /*args*/) {
+                                      const binding::Arguments<0>& /*args*/) {
   Py_INCREF(self.object());
   return self.object();
 }
 
 PyObject* WebServerClass::Exit::call(DBEngineWebServerObject& self,
-                                     const py::Arguments<3>& /*args*/) {
+                                     const binding::Arguments<3>& /*args*/) {
   self.engine.close_engine();
   Py_RETURN_FALSE;
 }
 
 PyObject* WebServerClass::QueueSize::call(DBEngineWebServerObject& self,
-                                          const py::Arguments<0>& /*args*/) {
+                                          const binding::Arguments<0>& /*args*/) {
   return PyLong_FromSize_t(self.engine.queue_size());
 }
 
 PyObject* db_engine_web_server_type() { return methods::class_object<WebServerClass>(); }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

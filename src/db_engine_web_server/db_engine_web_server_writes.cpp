@@ -19,12 +19,12 @@
 #include "binding/py_ref.h"
 #include "binding/records.h"
 #include "channel/channel.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 #include "db_engine_web_server/db_engine_web_server_class.h"
-#include "db_engine_web_server/log_op.h"
 #include "db_engine_web_server/write_op.h"
 #include "methods/write_steps.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 namespace {
 
@@ -46,7 +46,7 @@ bool send_batch(channel::Sender<WriteOp> queue, std::vector<WriteOp> ops) {
 
 struct RefusedText {
   std::string id;
-  DocBytes text;
+  document::DocBytes text;
   std::string message;
 };
 
@@ -59,12 +59,12 @@ struct JsonBatchOutcome {
 // Validates every record, then sends the accepted ones as send_batch does. Touches no Python
 // object: runs with the GIL released.
 JsonBatchOutcome send_json_batch(channel::Sender<WriteOp> queue,
-                                 std::vector<py::JsonRecord> records, bool keep_ids) {
+                                 std::vector<binding::JsonRecord> records, bool keep_ids) {
   JsonBatchOutcome outcome;
   std::vector<WriteOp> prepared;
   prepared.reserve(records.size());
   if (keep_ids) outcome.accepted_ids.reserve(records.size());
-  for (py::JsonRecord& record : records) {
+  for (binding::JsonRecord& record : records) {
     if (std::optional<std::string> refusal =
             methods::check_json_payload(record.text.view(), record.id, kBulkValidationMessage)) {
       outcome.refused.push_back(
@@ -82,12 +82,13 @@ JsonBatchOutcome send_json_batch(channel::Sender<WriteOp> queue,
 // the log queue is full or its writer has gone.
 void auto_log_batch(DBEngineWebServer& server, std::vector<std::string> accepted_ids) {
   if (server.enable_logging() && !accepted_ids.empty()) {
-    server.offer_log(LogOp::batch(kInsertAction, std::move(accepted_ids)));
+    server.offer_log(
+        activity_log::LogOp::batch(activity_log::kInsertAction, std::move(accepted_ids)));
   }
 }
 
-py::PyRef new_str(std::string_view text) {
-  return py::PyRef::steal(
+binding::PyRef new_str(std::string_view text) {
+  return binding::PyRef::steal(
       PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
@@ -96,14 +97,14 @@ py::PyRef new_str(std::string_view text) {
 template <class Refused, class Value>
 PyObject* refusals_or_none(std::vector<Refused>& refused, Value&& value) {
   if (refused.empty()) Py_RETURN_NONE;
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(refused.size())));
+  binding::PyRef list = binding::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(refused.size())));
   if (!list) return nullptr;
   for (size_t i = 0; i < refused.size(); ++i) {
-    py::PyRef id = new_str(refused[i].id);
+    binding::PyRef id = new_str(refused[i].id);
     if (!id) return nullptr;
-    py::PyRef second = value(refused[i]);
+    binding::PyRef second = value(refused[i]);
     if (!second) return nullptr;
-    py::PyRef message = new_str(refused[i].message);
+    binding::PyRef message = new_str(refused[i].message);
     if (!message) return nullptr;
     PyObject* tuple = PyTuple_Pack(3, id.get(), second.get(), message.get());
     if (!tuple) return nullptr;
@@ -114,16 +115,16 @@ PyObject* refusals_or_none(std::vector<Refused>& refused, Value&& value) {
 
 struct RefusedDict {
   std::string id;
-  py::PyRef dict;  // the caller's own object
+  binding::PyRef dict;  // the caller's own object
   std::string message;
 };
 
 }  // namespace
 
 PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
-                                           const py::Arguments<1>& args) {
-  std::vector<py::DictRecord> records;
-  if (!py::extract_dict_records(args[0], "records", records)) return nullptr;
+                                           const binding::Arguments<1>& args) {
+  std::vector<binding::DictRecord> records;
+  if (!binding::extract_dict_records(args[0], "records", records)) return nullptr;
   DBEngineWebServer& server = self.engine;
   if (!methods::worker_running(server.worker_alive())) return nullptr;
 
@@ -133,8 +134,8 @@ PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
   std::vector<std::string> accepted_ids;
   if (keep_ids) accepted_ids.reserve(records.size());
   std::vector<RefusedDict> refused;
-  for (py::DictRecord& record : records) {
-    DocBytes doc;
+  for (binding::DictRecord& record : records) {
+    document::DocBytes doc;
     if (std::optional<std::string> refusal =
             methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessage, doc)) {
       refused.push_back(
@@ -143,13 +144,13 @@ PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
     }
     if (keep_ids) accepted_ids.push_back(record.id);
     prepared.push_back(WriteOp::insert(std::move(record.id), std::move(doc)));
-    record.dict = py::PyRef();
+    record.dict = binding::PyRef();
   }
   records.clear();
 
   channel::Sender<WriteOp> queue = server.write_sender();
   const bool sent =
-      py::without_gil([&] { return send_batch(std::move(queue), std::move(prepared)); });
+      binding::without_gil([&] { return send_batch(std::move(queue), std::move(prepared)); });
   if (!sent) {
     methods::raise_send_failure(kInsertManySendFailed);
     return nullptr;
@@ -159,15 +160,15 @@ PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
 }
 
 PyObject* WebServerClass::InsertManyJson::call(DBEngineWebServerObject& self,
-                                               const py::Arguments<1>& args) {
-  std::vector<py::JsonRecord> records;
-  if (!py::extract_json_records(args[0], "records", records)) return nullptr;
+                                               const binding::Arguments<1>& args) {
+  std::vector<binding::JsonRecord> records;
+  if (!binding::extract_json_records(args[0], "records", records)) return nullptr;
   DBEngineWebServer& server = self.engine;
   if (!methods::worker_running(server.worker_alive())) return nullptr;
 
   const bool keep_ids = server.enable_logging();
   channel::Sender<WriteOp> queue = server.write_sender();
-  JsonBatchOutcome outcome = py::without_gil(
+  JsonBatchOutcome outcome = binding::without_gil(
       [&] { return send_json_batch(std::move(queue), std::move(records), keep_ids); });
   if (!outcome.sent) {
     methods::raise_send_failure(kInsertManyJsonSendFailed);
@@ -177,4 +178,4 @@ PyObject* WebServerClass::InsertManyJson::call(DBEngineWebServerObject& self,
   return refusals_or_none(outcome.refused, [](RefusedText& r) { return new_str(r.text.view()); });
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

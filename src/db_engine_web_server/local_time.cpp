@@ -1,6 +1,6 @@
 #include "db_engine_web_server/local_time.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 LocalTime local_time_at(const timespec& at) {
   LocalTime local;
@@ -15,4 +15,4 @@ LocalTime local_time_now() {
   return local_time_at(now);
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -6,7 +6,7 @@
 
 #include <ctime>
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 // One reading of the clock as the local zone shows it. `fields` holds the broken-down local
 // date and time, its offset from UTC in tm_gmtoff; `nanoseconds` is the part of the second
@@ -24,4 +24,4 @@ LocalTime local_time_at(const timespec& at);
 // The local time now: one reading of CLOCK_REALTIME.
 LocalTime local_time_now();
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

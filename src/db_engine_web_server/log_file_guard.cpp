@@ -7,7 +7,7 @@
 
 #include "util/format.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 namespace {
 
@@ -52,4 +52,4 @@ Result<ClaimedLog> claim_log(UniqueFd file, const std::string& path, LogKind kin
   return ClaimedLog{std::move(claim).value(), std::move(copy)};
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -25,7 +25,7 @@
 #include "util/file.h"
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 enum class LogKind { WriteAhead, Activity };
 
@@ -50,4 +50,4 @@ struct ClaimedLog {
 Result<ClaimedLog> claim_log(UniqueFd file, const std::string& path, LogKind kind,
                              std::string_view open_error_prefix);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -1,6 +1,6 @@
 #include "db_engine_web_server/wal_frame.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 std::optional<uint8_t> wal_op_byte(WriteOp::Kind kind) {
   switch (kind) {
@@ -36,4 +36,4 @@ WalHeader decode_wal_header(const char in[kWalHeaderSize]) {
   return header;
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -25,7 +25,7 @@
 #include "db_engine_web_server/write_op.h"
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 inline constexpr uint8_t kWalInsert = 1;
 inline constexpr uint8_t kWalDelete = 2;
@@ -91,4 +91,4 @@ FrameWrite write_wal_frame(Sink& sink, size_t& frame_count, const WriteOp& op,
   return FrameWrite::Framed;
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -24,12 +24,12 @@
 #include "document/doc_bytes.h"
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 struct WalFrame {
   uint8_t op = 0;
   std::string id;  // the raw id bytes, not yet decoded
-  DocBytes payload;
+  document::DocBytes payload;
 };
 
 enum class WalRead { Frame, End, IncompleteHeader, MissingData, Error };
@@ -83,13 +83,13 @@ WalRead read_wal_frame(Source& source, uint64_t& remaining, WalFrame& frame, std
     return outcome;
   }
   std::string payload;
-  if (!detail::read_field(source, header.payload_length, remaining, kDocPadding, payload,
+  if (!detail::read_field(source, header.payload_length, remaining, document::kDocPadding, payload,
                           outcome, error)) {
     return outcome;
   }
   frame.op = header.op;
-  frame.payload = DocBytes::adopt(std::move(payload));
+  frame.payload = document::DocBytes::adopt(std::move(payload));
   return WalRead::Frame;
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -19,7 +19,7 @@
 #include "util/format.h"
 #include "util/utf8_lossy.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 namespace {
 
@@ -124,4 +124,4 @@ Status recover_wal_on_startup(store::Store& db, const std::string& wal_path) {
   return Status::Ok();
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

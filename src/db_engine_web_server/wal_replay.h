@@ -17,9 +17,10 @@
 //
 // The log is held while it is replayed (claim_log, log_file_guard.h). Fails with "Failed to
 // open WAL file {}" (the log cannot be opened, or is not a regular file), the guard's refusal
-// (the log's file is a database, or held), "WAL read error {}", or the store's message (beginning the transaction, opening the
-// tables, the commit); then nothing of the replay is stored and the log is left as it was.
-// A log that cannot be emptied after the commit is a fault (throws std::runtime_error).
+// (the log's file is a database, or held), "WAL read error {}", or the store's message (beginning
+// the transaction, opening the tables, the commit); then nothing of the replay is stored and the
+// log is left as it was. A log that cannot be emptied after the commit is a fault (throws
+// std::runtime_error).
 #pragma once
 
 #include <string>
@@ -27,8 +28,8 @@
 #include "store/store.h"
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 Status recover_wal_on_startup(store::Store& db, const std::string& wal_path);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -13,7 +13,7 @@
 #include "util/buffered_writer.h"
 #include "util/worker_exit.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 namespace {
 
@@ -97,4 +97,4 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
   }
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -35,7 +35,7 @@
 #include "channel/channel.h"
 #include "db_engine_web_server/write_op.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 inline constexpr size_t kWalBufferSize = size_t{128} * 1024;
 inline constexpr size_t kWalMaxBatch = 5000;
@@ -44,4 +44,4 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
                 const std::string& wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
                 const std::shared_ptr<std::atomic<size_t>>& committed_count);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

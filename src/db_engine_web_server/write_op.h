@@ -13,19 +13,19 @@
 
 #include "document/doc_bytes.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 
 struct WriteOp {
   enum class Kind : uint8_t { Insert, Delete, Upsert, Backup, Shutdown };
 
   Kind kind = Kind::Shutdown;
-  std::string id;  // the document id, or the target path of a Backup
-  DocBytes doc;    // empty but for Insert and Upsert
+  std::string id;          // the document id, or the target path of a Backup
+  document::DocBytes doc;  // empty but for Insert and Upsert
 
-  static WriteOp insert(std::string id, DocBytes doc) {
+  static WriteOp insert(std::string id, document::DocBytes doc) {
     return {Kind::Insert, std::move(id), std::move(doc)};
   }
-  static WriteOp upsert(std::string id, DocBytes doc) {
+  static WriteOp upsert(std::string id, document::DocBytes doc) {
     return {Kind::Upsert, std::move(id), std::move(doc)};
   }
   static WriteOp remove(std::string id) { return {Kind::Delete, std::move(id), {}}; }
@@ -34,7 +34,9 @@ struct WriteOp {
   }
   static WriteOp shutdown() { return {Kind::Shutdown, {}, {}}; }
 
-  bool is_framed() const { return kind == Kind::Insert || kind == Kind::Delete || kind == Kind::Upsert; }
+  bool is_framed() const {
+    return kind == Kind::Insert || kind == Kind::Delete || kind == Kind::Upsert;
+  }
 };
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

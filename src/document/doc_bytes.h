@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorvane {
+namespace quorvane::document {
 
 inline constexpr size_t kDocPadding = 64;
 
@@ -46,4 +46,4 @@ class DocBytes {
   size_t size_ = 0;
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::document

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace quorvane {
+namespace quorvane::document {
 
 namespace {
 
@@ -89,4 +89,4 @@ void append_plain_float(std::string& out, double value) {
   append_plain_digits(out, d);
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::document

@@ -11,9 +11,9 @@
 
 #include <string>
 
-namespace quorvane {
+namespace quorvane::document {
 
 void append_json_float(std::string& out, double value);
 void append_plain_float(std::string& out, double value);
 
-}  // namespace quorvane
+}  // namespace quorvane::document

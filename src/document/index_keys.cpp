@@ -7,7 +7,7 @@
 
 #include "document/float_text.h"
 
-namespace quorvane {
+namespace quorvane::document {
 
 static_assert(kDocPadding >= simdjson::SIMDJSON_PADDING);
 
@@ -130,4 +130,4 @@ bool collect_index_keys(std::string_view json, IndexWalkBuffers& buffers,
       &keys);
 }
 
-}  // namespace quorvane
+}  // namespace quorvane::document

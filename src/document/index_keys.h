@@ -22,7 +22,7 @@
 
 #include "document/doc_bytes.h"
 
-namespace quorvane {
+namespace quorvane::document {
 
 class IndexWalkBuffers;
 
@@ -56,4 +56,4 @@ class IndexWalkBuffers {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace quorvane
+}  // namespace quorvane::document

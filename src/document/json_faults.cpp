@@ -38,13 +38,11 @@ const char* strict_message(JsonFault fault) {
     case JsonFault::InvalidNumber:
       return e::kInvalidNumber;
     case JsonFault::NumberOutOfRange:
-      return e::kNumberOutOfRange;
     case JsonFault::IntegerOutOfRange:
       return e::kNumberOutOfRange;
     case JsonFault::ControlCharacter:
       return e::kControlCharacter;
     case JsonFault::InvalidUtf8:
-      return e::kInvalidUnicodeCodePoint;
     case JsonFault::InvalidUnicodeCodePoint:
       return e::kInvalidUnicodeCodePoint;
     case JsonFault::LoneLeadingSurrogate:

@@ -16,18 +16,18 @@
 namespace quorvane::methods {
 
 template <ClassTraits Class, class... Own>
-constexpr auto method_list(py::MethodList<Own...> /*own*/) {
-  return py::MethodList<typename Class::CloseEngine, Insert<Class>, InsertJson<Class>,
-                        typename Class::InsertMany, typename Class::InsertManyJson, Get<Class>,
-                        GetMany<Class>, Delete<Class>, ScanPrefix<Class>, Upsert<Class>,
-                        typename Class::FilterByMetadata, Own...>{};
+constexpr auto method_list(binding::MethodList<Own...> /*own*/) {
+  return binding::MethodList<typename Class::CloseEngine, Insert<Class>, InsertJson<Class>,
+                             typename Class::InsertMany, typename Class::InsertManyJson, Get<Class>,
+                             GetMany<Class>, Delete<Class>, ScanPrefix<Class>, Upsert<Class>,
+                             typename Class::FilterByMetadata, Own...>{};
 }
 
 // The class object of Class (see binding/class_builder.h).
 template <ClassTraits Class>
 PyObject* class_object() {
-  return py::class_object<Class>(method_list<Class>(typename Class::OwnMethods{}),
-                                 typename Class::Getters{});
+  return binding::class_object<Class>(method_list<Class>(typename Class::OwnMethods{}),
+                                      typename Class::Getters{});
 }
 
 }  // namespace quorvane::methods

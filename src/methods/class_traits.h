@@ -15,8 +15,8 @@
 //   CloseEngine, InsertMany, InsertManyJson, FilterByMetadata
 //                     the class's own methods of those names, which differ between the
 //                     classes (binding/method.h)
-//   OwnMethods        the methods of this class alone, after the shared ones (a py::MethodList)
-//   Getters           its read-only properties (a py::MethodList)
+//   OwnMethods        the methods of this class alone, after the shared ones (a
+//   binding::MethodList) Getters           its read-only properties (a binding::MethodList)
 #pragma once
 
 #include <concepts>
@@ -29,8 +29,8 @@
 
 #include "binding/class_builder.h"
 #include "binding/method.h"
-#include "document/decoder.h"
 #include "document/doc_bytes.h"
+#include "document/python/decoder.h"
 
 namespace quorvane::store {
 class Store;
@@ -44,10 +44,10 @@ enum class WriteAction : uint8_t { Insert, Upsert, Delete };
 template <class T>
 struct IsMethodList : std::false_type {};
 template <class... Methods>
-struct IsMethodList<py::MethodList<Methods...>> : std::true_type {};
+struct IsMethodList<binding::MethodList<Methods...>> : std::true_type {};
 
 template <class Op>
-concept WriteOperation = requires(std::string id, DocBytes doc) {
+concept WriteOperation = requires(std::string id, document::DocBytes doc) {
   { Op::insert(std::move(id), std::move(doc)) } -> std::same_as<Op>;
   { Op::upsert(std::move(id), std::move(doc)) } -> std::same_as<Op>;
   { Op::remove(std::move(id)) } -> std::same_as<Op>;
@@ -62,16 +62,17 @@ concept WritingEngine = requires(Engine& engine, const Engine& held, Op op) {
 
 // The methods each class defines for itself.
 template <class C>
-concept OwnMethodsOf = py::ConstructorOf<typename C::Constructor, C> &&
-    py::MethodOf<typename C::CloseEngine, C> && py::MethodOf<typename C::InsertMany, C> &&
-    py::MethodOf<typename C::InsertManyJson, C> && py::MethodOf<typename C::FilterByMetadata, C> &&
+concept OwnMethodsOf = binding::ConstructorOf<typename C::Constructor, C> &&
+    binding::MethodOf<typename C::CloseEngine, C> && binding::MethodOf<typename C::InsertMany, C> &&
+    binding::MethodOf<typename C::InsertManyJson, C> &&
+    binding::MethodOf<typename C::FilterByMetadata, C> &&
     IsMethodList<typename C::OwnMethods>::value && IsMethodList<typename C::Getters>::value;
 
 template <class C>
-concept ClassTraits = py::PythonClass<C> && WriteOperation<typename C::Op> &&
+concept ClassTraits = binding::PythonClass<C> && WriteOperation<typename C::Op> &&
     WritingEngine<typename C::Engine, typename C::Op> && OwnMethodsOf<C> &&
     requires(typename C::Engine& engine, WriteAction action, std::string_view id) {
-  { C::kIdReadParser } -> std::convertible_to<document::Parser>;
+  { C::kIdReadParser } -> std::convertible_to<document::python::Parser>;
   { C::log_written(engine, action, id) } -> std::same_as<void>;
 };
 

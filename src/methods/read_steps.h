@@ -23,7 +23,7 @@
 #include "binding/method.h"
 #include "binding/python.h"
 #include "binding/records.h"
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 #include "methods/class_traits.h"
 #include "store/reads.h"
 #include "util/result.h"
@@ -34,7 +34,7 @@ namespace quorvane::methods {
 // released before the GIL is taken back.
 template <class Step>
 auto read_without_gil(std::shared_ptr<store::Store> share, Step&& step) {
-  return py::without_gil([&]() {
+  return binding::without_gil([&]() {
     const std::shared_ptr<store::Store> held = std::move(share);
     return step(*held);
   });
@@ -44,15 +44,16 @@ auto read_without_gil(std::shared_ptr<store::Store> share, Step&& step) {
 // entries decoded by `decode` (document::decode_entries or decode_optional_entries) with
 // `parser`, the first failure raised under `messages`. A new list, or null.
 template <class Entries, class Decode>
-PyObject* decode_or_raise(Result<Entries>& found, Decode decode, document::Parser parser,
-                          const document::DecodeMessages& messages, document::KeyCache* keys) {
+PyObject* decode_or_raise(Result<Entries>& found, Decode decode, document::python::Parser parser,
+                          const document::python::DecodeMessages& messages,
+                          document::python::KeyCache* keys) {
   if (!found) {
-    py::raise_runtime_error(found.error());
+    binding::raise_runtime_error(found.error());
     return nullptr;
   }
-  document::DecodeFailure failure;
+  document::python::DecodeFailure failure;
   PyObject* decoded = decode(found.value(), parser, failure, keys);
-  if (!decoded) document::raise_decode_failure(failure, messages);
+  if (!decoded) document::python::raise_decode_failure(failure, messages);
   return decoded;
 }
 
@@ -68,23 +69,23 @@ template <ClassTraits Class>
 struct Get {
   static constexpr const char* kName = "get";
   static constexpr std::array kParameters{"id"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<1>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<1>& args) {
     std::string_view id;
-    if (!py::extract_str(args[0], "id", id)) return nullptr;
+    if (!binding::extract_str(args[0], "id", id)) return nullptr;
 
     auto found = read_without_gil(self.engine.db_handle(),
                                   [&](store::Store& db) { return store::read_document(db, id); });
     if (!found) {
-      py::raise_runtime_error(found.error());
+      binding::raise_runtime_error(found.error());
       return nullptr;
     }
     if (!found->has_value()) Py_RETURN_NONE;
-    document::DecodeFailure failure;
+    document::python::DecodeFailure failure;
     PyObject* decoded =
-        document::decode_document(**found, Class::kIdReadParser, failure, &self.keys);
-    if (!decoded) document::raise_decode_failure(failure, document::kGetMessages);
+        document::python::decode_document(**found, Class::kIdReadParser, failure, &self.keys);
+    if (!decoded) document::python::raise_decode_failure(failure, document::python::kGetMessages);
     return decoded;
   }
 };
@@ -93,17 +94,17 @@ template <ClassTraits Class>
 struct GetMany {
   static constexpr const char* kName = "get_many";
   static constexpr std::array kParameters{"ids"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<1>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<1>& args) {
     std::vector<std::string> ids;
-    if (!py::extract_ids(args[0], "ids", ids)) return nullptr;
+    if (!binding::extract_ids(args[0], "ids", ids)) return nullptr;
 
     auto found = read_without_gil(self.engine.db_handle(), [&](store::Store& db) {
       return store::read_documents(db, std::move(ids));
     });
-    return decode_or_raise(found, document::decode_optional_entries, Class::kIdReadParser,
-                           document::kGetMessages, &self.keys);
+    return decode_or_raise(found, document::python::decode_optional_entries, Class::kIdReadParser,
+                           document::python::kGetMessages, &self.keys);
   }
 };
 
@@ -111,16 +112,16 @@ template <ClassTraits Class>
 struct ScanPrefix {
   static constexpr const char* kName = "scan_prefix";
   static constexpr std::array kParameters{"prefix"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<1>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<1>& args) {
     std::string_view prefix;
-    if (!py::extract_str(args[0], "prefix", prefix)) return nullptr;
+    if (!binding::extract_str(args[0], "prefix", prefix)) return nullptr;
 
     auto found = read_without_gil(self.engine.db_handle(),
                                   [&](store::Store& db) { return store::read_prefix(db, prefix); });
-    return decode_or_raise(found, document::decode_entries, Class::kIdReadParser,
-                           document::kListMessages, &self.keys);
+    return decode_or_raise(found, document::python::decode_entries, Class::kIdReadParser,
+                           document::python::kListMessages, &self.keys);
   }
 };
 

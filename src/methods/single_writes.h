@@ -37,13 +37,13 @@ PyObject* send_and_log(typename Class::Engine& engine, typename Class::Op op, Wr
 
 // insert and upsert: (id, payload) encoded into the operation `make_op` builds.
 template <ClassTraits Class, class MakeOp>
-PyObject* write_document(typename Class::Engine& engine, const py::Arguments<2>& args,
+PyObject* write_document(typename Class::Engine& engine, const binding::Arguments<2>& args,
                          MakeOp make_op, WriteAction action) {
   std::string_view id;
-  if (!py::extract_str(args[0], "id", id)) return nullptr;
-  if (!py::extract_dict(args[1], "payload")) return nullptr;
+  if (!binding::extract_str(args[0], "id", id)) return nullptr;
+  if (!binding::extract_dict(args[1], "payload")) return nullptr;
   if (!worker_running(engine.worker_alive())) return nullptr;
-  DocBytes doc;
+  document::DocBytes doc;
   if (!accept_or_raise(encode_payload(args[1], id, kSingleEncodeMessage, doc))) return nullptr;
   return send_and_log<Class>(engine, make_op(std::string(id), std::move(doc)), action, id);
 }
@@ -54,9 +54,9 @@ template <ClassTraits Class>
 struct Insert {
   static constexpr const char* kName = "insert";
   static constexpr std::array kParameters{"id", "payload"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<2>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<2>& args) {
     return detail::write_document<Class>(self.engine, args, &Class::Op::insert,
                                          WriteAction::Insert);
   }
@@ -66,9 +66,9 @@ template <ClassTraits Class>
 struct Upsert {
   static constexpr const char* kName = "upsert";
   static constexpr std::array kParameters{"id", "payload"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<2>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<2>& args) {
     return detail::write_document<Class>(self.engine, args, &Class::Op::upsert,
                                          WriteAction::Upsert);
   }
@@ -78,11 +78,11 @@ template <ClassTraits Class>
 struct Delete {
   static constexpr const char* kName = "delete";
   static constexpr std::array kParameters{"id"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<1>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<1>& args) {
     std::string_view id;
-    if (!py::extract_str(args[0], "id", id)) return nullptr;
+    if (!binding::extract_str(args[0], "id", id)) return nullptr;
     if (!worker_running(self.engine.worker_alive())) return nullptr;
     return detail::send_and_log<Class>(self.engine, Class::Op::remove(std::string(id)),
                                        WriteAction::Delete, id);
@@ -93,17 +93,17 @@ template <ClassTraits Class>
 struct InsertJson {
   static constexpr const char* kName = "insert_json";
   static constexpr std::array kParameters{"id", "json_payload"};
-  static constexpr py::Borrow kBorrow = py::Borrow::Shared;
+  static constexpr binding::Borrow kBorrow = binding::Borrow::Shared;
 
-  static PyObject* call(py::ObjectOf<Class>& self, const py::Arguments<2>& args) {
+  static PyObject* call(binding::ObjectOf<Class>& self, const binding::Arguments<2>& args) {
     std::string_view id, text;
-    if (!py::extract_str(args[0], "id", id)) return nullptr;
-    if (!py::extract_str(args[1], "json_payload", text)) return nullptr;
+    if (!binding::extract_str(args[0], "id", id)) return nullptr;
+    if (!binding::extract_str(args[1], "json_payload", text)) return nullptr;
     if (!worker_running(self.engine.worker_alive())) return nullptr;
     if (!accept_or_raise(check_json_payload(text, id, kSingleValidationMessage))) return nullptr;
-    return detail::send_and_log<Class>(self.engine,
-                                       Class::Op::insert(std::string(id), DocBytes::copy_of(text)),
-                                       WriteAction::Insert, id);
+    return detail::send_and_log<Class>(
+        self.engine, Class::Op::insert(std::string(id), document::DocBytes::copy_of(text)),
+        WriteAction::Insert, id);
   }
 };
 

@@ -2,7 +2,7 @@
 
 #include "binding/errors.h"
 #include "channel/channel.h"
-#include "document/encoder.h"
+#include "document/python/encoder.h"
 #include "document/validator.h"
 #include "methods/record_size.h"
 #include "util/format.h"
@@ -15,14 +15,14 @@ std::string RefusalMessage::format(std::string_view id, std::string_view text) c
 
 bool worker_running(bool alive) {
   if (alive) return true;
-  py::raise_runtime_error(kWorkerCrashedMessage);
+  binding::raise_runtime_error(kWorkerCrashedMessage);
   return false;
 }
 
 std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
-                                          const RefusalMessage& message, DocBytes& out) {
+                                          const RefusalMessage& message, document::DocBytes& out) {
   std::string failure;
-  if (!document::encode_document(dict, out, failure)) return message.format(id, failure);
+  if (!document::python::encode_document(dict, out, failure)) return message.format(id, failure);
   return record_size_refusal(id, out.size());
 }
 
@@ -36,12 +36,12 @@ std::optional<std::string> check_json_payload(std::string_view text, std::string
 
 bool accept_or_raise(const std::optional<std::string>& refusal) {
   if (!refusal) return true;
-  py::raise_runtime_error(*refusal);
+  binding::raise_runtime_error(*refusal);
   return false;
 }
 
 void raise_send_failure(const char* pattern) {
-  py::raise_runtime_error(format_message(pattern, {channel::kDisconnectedText}));
+  binding::raise_runtime_error(format_message(pattern, {channel::kDisconnectedText}));
 }
 
 }  // namespace quorvane::methods

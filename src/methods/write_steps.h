@@ -44,7 +44,7 @@ bool worker_running(bool alive);
 // otherwise the refusal: `message` with the encoder's text, or the message for a document
 // that one store record cannot hold with its id. No exception is left pending either way.
 std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
-                                          const RefusalMessage& message, DocBytes& out);
+                                          const RefusalMessage& message, document::DocBytes& out);
 
 // Validates `text` as one JSON value and checks that it fits one store record with `id`:
 // nullopt, or the refusal (`message` with the parser's text, or the record size message).

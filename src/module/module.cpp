@@ -14,7 +14,7 @@
 #include "db_engine/db_engine_class.h"
 #include "db_engine_web_server/db_engine_web_server_class.h"
 
-namespace quorvane {
+namespace quorvane::module {
 
 namespace {
 
@@ -25,8 +25,8 @@ using TypeFactory = PyObject* (*)();
 PyObject* class_object(const char* name, TypeFactory factory) {
   PyObject* type = factory();
   if (!type) {
-    py::raise_runtime_error_with_cause(std::string("An error occurred while initializing class ") +
-                                       name);
+    binding::raise_runtime_error_with_cause(
+        std::string("An error occurred while initializing class ") + name);
   }
   return type;
 }
@@ -35,18 +35,18 @@ bool add_class(PyObject* module, const char* name, TypeFactory factory) {
   PyObject* type = class_object(name, factory);
   if (!type) return false;
 
-  py::PyRef all = py::PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+  binding::PyRef all = binding::PyRef::steal(PyObject_GetAttrString(module, "__all__"));
   if (!all) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
     PyErr_Clear();
-    all = py::PyRef::steal(PyList_New(0));
+    all = binding::PyRef::steal(PyList_New(0));
     if (!all) return false;
     if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
   } else if (!PyList_Check(all.get())) {
-    py::raise_type_check(all.get(), "PyList");
+    binding::raise_type_check(all.get(), "PyList");
     return false;
   }
-  py::PyRef text = py::PyRef::steal(PyUnicode_FromString(name));
+  binding::PyRef text = binding::PyRef::steal(PyUnicode_FromString(name));
   if (!text || PyList_Append(all.get(), text.get()) < 0) {
     PyErr_Clear();
     throw std::runtime_error("could not append __name__ to __all__");
@@ -55,14 +55,14 @@ bool add_class(PyObject* module, const char* name, TypeFactory factory) {
 }
 
 int quorvane_exec(PyObject* module) {
-  return py::guarded<int>([&]() -> int {
+  return binding::guarded<int>([&]() -> int {
     if (!PyModule_Check(module)) {
-      py::raise_type_check(module, "PyModule");
+      binding::raise_type_check(module, "PyModule");
       return -1;
     }
     if (!add_class(module, "DBEngine", db_engine::db_engine_type)) return -1;
     // The import succeeds without DBEngineWebServer when it cannot be added.
-    if (!add_class(module, "DBEngineWebServer", web_server::db_engine_web_server_type)) {
+    if (!add_class(module, "DBEngineWebServer", db_engine_web_server::db_engine_web_server_type)) {
       PyErr_Clear();
     }
     return 0;
@@ -80,6 +80,6 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-}  // namespace quorvane
+}  // namespace quorvane::module
 
-PyMODINIT_FUNC PyInit_quorvane() { return PyModuleDef_Init(&quorvane::module_def); }
+PyMODINIT_FUNC PyInit_quorvane() { return PyModuleDef_Init(&quorvane::module::module_def); }

@@ -18,21 +18,23 @@ void update_index_entry(void* context, std::string_view key) {
 
 }  // namespace
 
-void OperationApplier::index_document(WriteTransaction& txn, std::string_view id, DocBytes& doc) {
+void OperationApplier::index_document(WriteTransaction& txn, std::string_view id,
+                                      document::DocBytes& doc) {
   IndexUpdate update{&txn, id, true};
-  (void)process_json_index(doc, walk_buffers_, update_index_entry, &update);
+  (void)document::process_json_index(doc, walk_buffers_, update_index_entry, &update);
 }
 
-void OperationApplier::unindex_document(WriteTransaction& txn, std::string_view id, DocBytes& doc) {
+void OperationApplier::unindex_document(WriteTransaction& txn, std::string_view id,
+                                        document::DocBytes& doc) {
   IndexUpdate update{&txn, id, false};
-  (void)process_json_index(doc, walk_buffers_, update_index_entry, &update);
+  (void)document::process_json_index(doc, walk_buffers_, update_index_entry, &update);
 }
 
-bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc,
-                             std::string* refusal) {
+bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_view id,
+                             document::DocBytes* doc, std::string* refusal) {
   switch (kind) {
     case OpKind::Insert: {
-      Result<std::optional<DocBytes>> replaced = txn.replace_document(id, doc->view());
+      Result<std::optional<document::DocBytes>> replaced = txn.replace_document(id, doc->view());
       if (!replaced) {
         if (refusal) *refusal = replaced.error();
         return false;
@@ -42,12 +44,12 @@ bool OperationApplier::apply(WriteTransaction& txn, OpKind kind, std::string_vie
       return true;
     }
     case OpKind::Delete: {
-      Result<std::optional<DocBytes>> removed = txn.remove_document(id);
+      Result<std::optional<document::DocBytes>> removed = txn.remove_document(id);
       if (removed && removed.value()) unindex_document(txn, id, *removed.value());
       return true;
     }
     case OpKind::Upsert: {
-      Result<std::optional<DocBytes>> removed = txn.remove_document(id);
+      Result<std::optional<document::DocBytes>> removed = txn.remove_document(id);
       if (removed && removed.value()) unindex_document(txn, id, *removed.value());
       if (Status stored = txn.put_document(id, doc->view()); !stored) {
         if (refusal) *refusal = stored.error();

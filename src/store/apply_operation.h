@@ -40,17 +40,17 @@ class OperationApplier {
   // Applies one operation; `doc` (null for delete) may be overwritten, as the walk parses it
   // in place. Returns false when the store refused to store the document, with the store's
   // message in `*refusal` when it is given.
-  bool apply(WriteTransaction& txn, OpKind kind, std::string_view id, DocBytes* doc,
+  bool apply(WriteTransaction& txn, OpKind kind, std::string_view id, document::DocBytes* doc,
              std::string* refusal = nullptr);
 
  private:
   // The index upkeep, staged in `txn`: adds (index_document) or removes (unindex_document)
   // the entries (key, id) for every key that process_json_index gives for `doc`, which it
   // parses in place. A document that does not parse adds or removes nothing.
-  void index_document(WriteTransaction& txn, std::string_view id, DocBytes& doc);
-  void unindex_document(WriteTransaction& txn, std::string_view id, DocBytes& doc);
+  void index_document(WriteTransaction& txn, std::string_view id, document::DocBytes& doc);
+  void unindex_document(WriteTransaction& txn, std::string_view id, document::DocBytes& doc);
 
-  IndexWalkBuffers walk_buffers_;
+  document::IndexWalkBuffers walk_buffers_;
 };
 
 }  // namespace quorvane::store

@@ -57,12 +57,13 @@ auto with_read_statement(Store& store, Statement ReaderConnection::*slot, std::s
 
 // The stored document of `id`, read with a read connection's select statement, or nothing
 // when none is stored; a failing step gives the store's message.
-Result<std::optional<DocBytes>> look_up(Statement& select, std::string_view id) {
+Result<std::optional<document::DocBytes>> look_up(Statement& select, std::string_view id) {
   StatementUse use(select);
   use->bind_text(1, id);
   const int rc = use->step();
-  if (rc == SQLITE_ROW) return std::optional<DocBytes>(DocBytes::copy_of(select.column_blob(0)));
-  if (rc == SQLITE_DONE) return std::optional<DocBytes>();
+  if (rc == SQLITE_ROW)
+    return std::optional<document::DocBytes>(document::DocBytes::copy_of(select.column_blob(0)));
+  if (rc == SQLITE_DONE) return std::optional<document::DocBytes>();
   return Err{select.error_text()};
 }
 
@@ -78,7 +79,7 @@ Result<std::vector<OptionalDocumentEntry>> look_up_each(ReaderConnection& reader
   std::vector<OptionalDocumentEntry> out;
   out.reserve(ids.size());
   for (std::string& id : ids) {
-    Result<std::optional<DocBytes>> doc = look_up(select, id);
+    Result<std::optional<document::DocBytes>> doc = look_up(select, id);
     if (!doc) return std::move(doc).take_error();
     out.emplace_back(std::move(id), std::move(doc).value());
   }
@@ -105,14 +106,14 @@ Result<std::vector<DocumentEntry>> collect_entries(Statement& statement, Judge&&
     if (choice == Row::Stop) return out;
     if (choice == Row::Take) {
       out.emplace_back(std::string(statement.column_text(0)),
-                       DocBytes::copy_of(statement.column_blob(1)));
+                       document::DocBytes::copy_of(statement.column_blob(1)));
     }
   }
 }
 
 }  // namespace
 
-Result<std::optional<DocBytes>> read_document(Store& store, std::string_view id) {
+Result<std::optional<document::DocBytes>> read_document(Store& store, std::string_view id) {
   return with_read_statement(
       store, &ReaderConnection::get_doc, kSelectDocument,
       [&](ReaderConnection&, Statement& select) { return look_up(select, id); });

@@ -19,11 +19,11 @@
 
 namespace quorvane::store {
 
-using DocumentEntry = std::pair<std::string, DocBytes>;
-using OptionalDocumentEntry = std::pair<std::string, std::optional<DocBytes>>;
+using DocumentEntry = std::pair<std::string, document::DocBytes>;
+using OptionalDocumentEntry = std::pair<std::string, std::optional<document::DocBytes>>;
 
 // The stored document of `id`, or nothing when none is stored. A failing lookup is an error.
-Result<std::optional<DocBytes>> read_document(Store& store, std::string_view id);
+Result<std::optional<document::DocBytes>> read_document(Store& store, std::string_view id);
 
 // One entry per id, in the given order, duplicates looked up again; an absent id gives
 // (id, nothing). All lookups read one snapshot. An empty list still opens the table, so its

@@ -35,23 +35,23 @@ bool WriteTransaction::still_open() const {
   return sqlite3_get_autocommit(writer_.connection.get()) == 0;
 }
 
-Result<std::optional<DocBytes>> WriteTransaction::replace_document(std::string_view id,
-                                                                   std::string_view doc) {
+Result<std::optional<document::DocBytes>> WriteTransaction::replace_document(std::string_view id,
+                                                                             std::string_view doc) {
   {
     StatementUse insert(writer_.insert_new);
     insert->bind_text(1, id);
     insert->bind_blob(2, doc);
     const int rc = insert->step();
     if (rc != SQLITE_DONE) return Err{writer_.connection.error_text()};
-    if (sqlite3_changes(writer_.connection.get()) == 1) return std::optional<DocBytes>();
+    if (sqlite3_changes(writer_.connection.get()) == 1) return std::optional<document::DocBytes>();
   }
-  std::optional<DocBytes> old;
+  std::optional<document::DocBytes> old;
   {
     StatementUse select(writer_.select_doc);
     select->bind_text(1, id);
     const int rc = select->step();
     if (rc == SQLITE_ROW) {
-      old = DocBytes::copy_of(select->column_blob(0));
+      old = document::DocBytes::copy_of(select->column_blob(0));
     } else if (rc != SQLITE_DONE) {
       return Err{writer_.connection.error_text()};
     }
@@ -71,13 +71,13 @@ Status WriteTransaction::put_document(std::string_view id, std::string_view doc)
   return Status::Ok();
 }
 
-Result<std::optional<DocBytes>> WriteTransaction::remove_document(std::string_view id) {
+Result<std::optional<document::DocBytes>> WriteTransaction::remove_document(std::string_view id) {
   StatementUse remove(writer_.delete_doc);
   remove->bind_text(1, id);
   int rc = remove->step();
-  if (rc == SQLITE_DONE) return std::optional<DocBytes>();
+  if (rc == SQLITE_DONE) return std::optional<document::DocBytes>();
   if (rc != SQLITE_ROW) return Err{writer_.connection.error_text()};
-  std::optional<DocBytes> old = DocBytes::copy_of(remove->column_blob(0));
+  std::optional<document::DocBytes> old = document::DocBytes::copy_of(remove->column_blob(0));
   // A RETURNING statement applies its change when it is run to completion.
   rc = remove->step();
   if (rc != SQLITE_DONE) return Err{writer_.connection.error_text()};

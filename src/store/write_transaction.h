@@ -32,11 +32,12 @@ class WriteTransaction {
 
   // Stores `doc` under `id`. When a document was stored there before, it is replaced and
   // handed back (copied, with padding); nothing is handed back for a new id.
-  Result<std::optional<DocBytes>> replace_document(std::string_view id, std::string_view doc);
+  Result<std::optional<document::DocBytes>> replace_document(std::string_view id,
+                                                             std::string_view doc);
   // Stores `doc` under `id`, replacing any document there without reading it.
   Status put_document(std::string_view id, std::string_view doc);
   // Removes `id`, handing back the document that was stored under it, if any.
-  Result<std::optional<DocBytes>> remove_document(std::string_view id);
+  Result<std::optional<document::DocBytes>> remove_document(std::string_view id);
 
   // Adds or removes one pair at once.
   Status add_index_entry(std::string_view key, std::string_view id);

@@ -17,7 +17,7 @@ struct Err {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}    // NOLINT: implicit by design
   Result(Err error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
   bool ok() const { return v_.index() == 0; }

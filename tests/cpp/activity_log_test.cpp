@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "db_engine_web_server/activity_log_format.h"
+#include "db_engine_web_server/activity_log/activity_log_format.h"
+#include "db_engine_web_server/activity_log/log_writer.h"
 #include "db_engine_web_server/local_time.h"
-#include "db_engine_web_server/log_writer.h"
 #include "document/string_escape.h"
 #include "test_support.h"
 #include "util/buffered_writer.h"
 #include "util/file.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 namespace {
 
 using testing::read_file;
@@ -279,4 +279,4 @@ TEST(LogWriter, EndsByAFaultWhenTheFileCannotBeOpenedOrWritten) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

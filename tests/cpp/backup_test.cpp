@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <fstream>
 
-#include "db_engine_web_server/backup_worker.h"
+#include "db_engine_web_server/backup/backup_worker.h"
 #include "store/apply_operation.h"
 #include "store/backup_copy.h"
 #include "store/sqlite_handle.h"
 #include "store/write_batch.h"
 #include "test_support.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 namespace {
 
 using store::BackupOutcome;
@@ -40,7 +40,7 @@ void apply(Store& s, const std::vector<Op>& ops) {
   ASSERT_EQ(store::run_write_batch(s,
                                    [&](store::WriteTransaction& txn) {
                                      for (const Op& op : ops) {
-                                       DocBytes doc = DocBytes::copy_of(op.doc);
+                                       document::DocBytes doc = document::DocBytes::copy_of(op.doc);
                                        applier.apply(txn, op.kind, op.id, &doc);
                                      }
                                    }),
@@ -241,4 +241,4 @@ TEST(BackupWorker, RunsDetachedWithItsOwnShareOfTheStore) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -1,8 +1,8 @@
-#include "db_engine_web_server/backup_time.h"
+#include "db_engine_web_server/backup/backup_time.h"
 
 #include <gtest/gtest.h>
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 namespace {
 
 TEST(BackupTime, ParsesHoursAndMinutes) {
@@ -58,4 +58,4 @@ TEST(BackupTime, RefusesWithTheParsersMessage) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -80,9 +80,7 @@ TEST(Channel, BlockedSenderWaitsForRoomAndFailsWhenReceiverGoes) {
   auto [tx, rx] = bounded<int>(1);
   ASSERT_TRUE(tx.send(1));
   std::atomic<bool> sent{false};
-  std::thread sender([&, s = tx]() mutable {
-    sent = s.send(2);
-  });
+  std::thread sender([&, s = tx]() mutable { sent = s.send(2); });
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(sent.load());  // still waiting for room
   RecvStatus status;

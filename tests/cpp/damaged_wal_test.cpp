@@ -14,7 +14,7 @@
 #include "test_support.h"
 #include "wal_reference.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 namespace {
 
 using testing::expected_replay_lines;
@@ -203,4 +203,4 @@ TEST(DamagedWal, RandomLogsReplayAsTheirPlainReading) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

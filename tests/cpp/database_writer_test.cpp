@@ -10,7 +10,7 @@
 #include "test_support.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 namespace {
 
 using testing::TempDir;
@@ -48,7 +48,7 @@ struct Fixture {
 WriteOp sized_insert(size_t bytes, int i) {
   std::string id = std::to_string(i);
   id.resize(bytes - 2, 'x');
-  return WriteOp::insert(std::move(id), DocBytes::copy_of("{}"));
+  return WriteOp::insert(std::move(id), document::DocBytes::copy_of("{}"));
 }
 
 TEST(DatabaseWriter, BatchesAreBoundedAt10000AndTheQueueIsDrainedOnDisconnection) {
@@ -97,11 +97,11 @@ TEST(DatabaseWriter, CountersMoveAroundTheCommitAndShutdownEndsTheBatch) {
   Fixture f;
   std::vector<std::pair<size_t, size_t>> at_commit;  // (in_flight, committed_count)
   f.commits.on_commit = [&] { at_commit.emplace_back(f.in_flight->load(), f.committed->load()); };
-  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", DocBytes::copy_of(R"({"k":1})"))));
+  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", document::DocBytes::copy_of(R"({"k":1})"))));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::remove("never-stored")));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::backup(f.dir.file("backup"))));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::shutdown()));
-  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("b", DocBytes::copy_of(R"({"k":2})"))));
+  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("b", document::DocBytes::copy_of(R"({"k":2})"))));
   f.start();
   EXPECT_TRUE(f.join());
   // One commit for all five, made while all five were in flight and none counted committed.
@@ -117,7 +117,7 @@ TEST(DatabaseWriter, AShutdownEndsTheWriterWhenTheTransactionCannotBegin) {
   Fixture f;
   // An open transaction on the writer connection makes the writer's BEGIN fail.
   ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("BEGIN"));
-  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", DocBytes::copy_of("{}"))));
+  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", document::DocBytes::copy_of("{}"))));
   ASSERT_TRUE(f.apply.sender.send(WriteOp::shutdown()));
   f.start();
   EXPECT_TRUE(f.join());
@@ -129,4 +129,4 @@ TEST(DatabaseWriter, AShutdownEndsTheWriterWhenTheTransactionCannotBegin) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 
-namespace quorvane {
+namespace quorvane::document {
 namespace {
 
 std::string json_float(double v) {
@@ -51,13 +51,21 @@ TEST(FloatText, StoredNotation) {
 
 TEST(FloatText, IndexNotation) {
   const std::pair<double, std::string> cases[] = {
-      {2.0, "2"}, {0.5, "0.5"}, {1e21, "1000000000000000000000"}, {1e-7, "0.0000001"},
-      {0.1, "0.1"}, {1e2, "100"}, {-3.25, "-3.25"},
+      {2.0, "2"},
+      {0.5, "0.5"},
+      {1e21, "1000000000000000000000"},
+      {1e-7, "0.0000001"},
+      {0.1, "0.1"},
+      {1e2, "100"},
+      {-3.25, "-3.25"},
       // The shortest digits, not the double's exact value: 1e23 is stored as
       // 99999999999999991611392 exactly, and 2^60 as 1152921504606846976.
-      {1e23, "100000000000000000000000"}, {1152921504606846976.0, "1152921504606847000"},
-      {1.5e300, "15" + std::string(299, '0')}, {5e-324, "0." + std::string(323, '0') + "5"},
-      {-0.0, "-0"}, {0.0, "0"},
+      {1e23, "100000000000000000000000"},
+      {1152921504606846976.0, "1152921504606847000"},
+      {1.5e300, "15" + std::string(299, '0')},
+      {5e-324, "0." + std::string(323, '0') + "5"},
+      {-0.0, "-0"},
+      {0.0, "0"},
   };
   for (auto [value, text] : cases) EXPECT_EQ(plain_float(value), text) << value;
 }
@@ -81,4 +89,4 @@ TEST(FloatText, RoundTripsRandomBitPatterns) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::document

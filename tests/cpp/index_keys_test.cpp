@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane {
+namespace quorvane::document {
 namespace {
 
 std::set<std::string> keys_of(const std::string& json) {
@@ -80,4 +80,4 @@ TEST(IndexKeys, DeepButAcceptedNesting) {
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::document

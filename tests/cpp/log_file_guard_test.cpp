@@ -11,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-#include "db_engine_web_server/log_writer.h"
+#include "db_engine_web_server/activity_log/log_writer.h"
 #include "db_engine_web_server/wal_writer.h"
 #include "store/apply_operation.h"
 #include "store/store.h"
@@ -20,7 +20,7 @@
 #include "util/file.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 namespace {
 
 using testing::read_file;
@@ -41,16 +41,16 @@ bool run_writer(Writer writer, const std::string& path,
                wal_writer(std::move(tx), std::move(rx), path, alive,
                           std::make_shared<std::atomic<size_t>>(0));
              }).value();
-    (void)write.sender.send(WriteOp::insert("a", DocBytes::copy_of("{}")));
+    (void)write.sender.send(WriteOp::insert("a", document::DocBytes::copy_of("{}")));
     (void)write.sender.send(WriteOp::shutdown());
     return thread->join();
   }
-  auto log = channel::bounded<LogOp>(16);
+  auto log = channel::bounded<activity_log::LogOp>(16);
   thread = spawn_thread([rx = std::move(log.receiver), path, alive]() mutable {
-             log_writer(std::move(rx), path, alive);
+             activity_log::log_writer(std::move(rx), path, alive);
            }).value();
-  (void)log.sender.send(LogOp::single(kInsertAction, "a"));
-  (void)log.sender.send(LogOp::shutdown());
+  (void)log.sender.send(activity_log::LogOp::single(activity_log::kInsertAction, "a"));
+  (void)log.sender.send(activity_log::LogOp::shutdown());
   return thread->join();
 }
 
@@ -77,7 +77,7 @@ TEST_P(LogWriterAtOpen, RefusesTheFileAndLeavesItAsItWas) {
     store = store::Store::open(path).value();
     ASSERT_TRUE(store->ensure_tables());
     store::OperationApplier applier;
-    DocBytes doc = DocBytes::copy_of(R"({"n":1})");
+    document::DocBytes doc = document::DocBytes::copy_of(R"({"n":1})");
     ASSERT_EQ(store::run_write_batch(*store,
                                      [&](store::WriteTransaction& txn) {
                                        applier.apply(txn, store::OpKind::Insert, "kept", &doc);
@@ -110,4 +110,4 @@ INSTANTIATE_TEST_SUITE_P(
     case_name);
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

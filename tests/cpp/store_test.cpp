@@ -54,7 +54,7 @@ TEST(Store, SecondOpenInThisProcessFailsAndLeavesTheFirstWorking) {
   EXPECT_EQ(third.error(), "Database already open. Cannot acquire lock.");
 
   OperationApplier applier;
-  DocBytes doc = DocBytes::copy_of(R"({"n":1})");
+  document::DocBytes doc = document::DocBytes::copy_of(R"({"n":1})");
   EXPECT_EQ(
       run_write_batch(
           *first, [&](WriteTransaction& txn) { applier.apply(txn, OpKind::Insert, "a", &doc); }),
@@ -114,7 +114,7 @@ TEST(Store, IdsAndKeysKeepEmbeddedNulAndOrderByBytes) {
   const std::string ids[] = {std::string("a\0b", 3), "B", "a", "\xc3\xa9", ""};
   (void)run_write_batch(*store, [&](WriteTransaction& txn) {
     for (const std::string& id : ids) {
-      DocBytes doc = DocBytes::copy_of(R"({"k":"v"})");
+      document::DocBytes doc = document::DocBytes::copy_of(R"({"k":"v"})");
       applier.apply(txn, OpKind::Insert, id, &doc);
     }
   });
@@ -130,7 +130,7 @@ TEST(ApplyOperation, InsertUpsertDeleteKeepTheIndexExact) {
   auto store = open_store(dir.file("a.db"));
   OperationApplier applier;
   auto apply = [&](OpKind kind, const std::string& id, const char* json) {
-    DocBytes doc = DocBytes::copy_of(json ? json : "");
+    document::DocBytes doc = document::DocBytes::copy_of(json ? json : "");
     ASSERT_EQ(run_write_batch(*store,
                               [&](WriteTransaction& txn) {
                                 applier.apply(txn, kind, id, json ? &doc : nullptr);
@@ -201,14 +201,14 @@ TEST_P(OneBatchAsOneByOne, TablesEndAlike) {
     ASSERT_EQ(run_write_batch(*batched,
                               [&](WriteTransaction& txn) {
                                 for (auto& [kind, id, json] : ops) {
-                                  DocBytes doc = DocBytes::copy_of(json);
+                                  document::DocBytes doc = document::DocBytes::copy_of(json);
                                   batched_applier.apply(txn, kind, id,
                                                         kind == OpKind::Delete ? nullptr : &doc);
                                 }
                               }),
               BatchOutcome::Committed);
     for (auto& [kind, id, json] : ops) {
-      DocBytes doc = DocBytes::copy_of(json);
+      document::DocBytes doc = document::DocBytes::copy_of(json);
       ASSERT_EQ(run_write_batch(*single,
                                 [&](WriteTransaction& txn) {
                                   single_applier.apply(txn, kind, id,

@@ -7,7 +7,7 @@
 
 #include "db_engine_web_server/wal_frame_reader.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 namespace {
 
 struct StringSink {
@@ -35,14 +35,15 @@ const std::string kDeleteA1("\x02\x02\0\0\0\0\0\0\0a1", 11);
 TEST(WalFrame, EncodesInsertsDeletesAndUpsertsAndNothingElse) {
   StringSink sink;
   size_t frames = 0;
-  EXPECT_EQ(write_wal_frame(sink, frames, WriteOp::insert("a1", DocBytes::copy_of(R"({"x":1})"))),
+  EXPECT_EQ(write_wal_frame(sink, frames,
+                            WriteOp::insert("a1", document::DocBytes::copy_of(R"({"x":1})"))),
             FrameWrite::Framed);
   EXPECT_EQ(sink.bytes, kInsertA1);
   sink.bytes.clear();
   EXPECT_EQ(write_wal_frame(sink, frames, WriteOp::remove("a1")), FrameWrite::Framed);
   EXPECT_EQ(sink.bytes, kDeleteA1);
   sink.bytes.clear();
-  EXPECT_EQ(write_wal_frame(sink, frames, WriteOp::upsert("", DocBytes::copy_of(""))),
+  EXPECT_EQ(write_wal_frame(sink, frames, WriteOp::upsert("", document::DocBytes::copy_of(""))),
             FrameWrite::Framed);
   EXPECT_EQ(sink.bytes, std::string("\x03\0\0\0\0\0\0\0\0", 9));
   sink.bytes.clear();
@@ -115,4 +116,4 @@ TEST(WalFrameReader, ReportsAFailingSource) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -15,9 +15,9 @@ uint32_t le32(const char* p) {
   return v;
 }
 
-std::vector<std::string> keys_of(IndexWalkBuffers& buffers, std::string_view doc) {
+std::vector<std::string> keys_of(document::IndexWalkBuffers& buffers, std::string_view doc) {
   std::vector<std::string> keys;
-  collect_index_keys(doc, buffers, keys);
+  document::collect_index_keys(doc, buffers, keys);
   return keys;
 }
 
@@ -63,7 +63,7 @@ std::vector<std::string> expected_replay_lines(const ReferenceLog& log) {
 
 ReferenceStore expected_store(const ReferenceLog& log) {
   ReferenceStore out;
-  IndexWalkBuffers buffers;
+  document::IndexWalkBuffers buffers;
   auto remove = [&](const std::string& id) {
     auto it = out.documents.find(id);
     if (it == out.documents.end()) return;

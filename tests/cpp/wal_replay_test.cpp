@@ -8,7 +8,7 @@
 #include "store/testing.h"
 #include "test_support.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 namespace {
 
 std::string insert_frame(const std::string& id, const std::string& doc) {
@@ -49,4 +49,4 @@ TEST(WalReplay, AnInsertTheStoreRefusesIsReportedAndSkipped) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

@@ -13,7 +13,7 @@
 #include "test_support.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server {
 namespace {
 
 using testing::TempDir;
@@ -37,7 +37,7 @@ std::string id5(int i) {
 }
 
 // An insert of "{}" under a five-digit id: a 16-byte frame.
-WriteOp small_insert(int i) { return WriteOp::insert(id5(i), DocBytes::copy_of("{}")); }
+WriteOp small_insert(int i) { return WriteOp::insert(id5(i), document::DocBytes::copy_of("{}")); }
 constexpr size_t kSmallFrame = 16;
 
 // The WAL writer alone, between two channels the test holds the other ends of.
@@ -95,10 +95,11 @@ TEST(WalWriter, FramesWritesOnlyAndForwardsEverythingInOrderUpToShutdown) {
   EXPECT_EQ(backup.id, "b1");
   EXPECT_EQ(file_size(f.wal_path), 0u);
 
-  ASSERT_TRUE(f.write.sender.send(WriteOp::insert("a1", DocBytes::copy_of(R"({"x":1})"))));
+  ASSERT_TRUE(
+      f.write.sender.send(WriteOp::insert("a1", document::DocBytes::copy_of(R"({"x":1})"))));
   ASSERT_TRUE(f.write.sender.send(WriteOp::remove("a1")));
   ASSERT_TRUE(f.write.sender.send(WriteOp::shutdown()));
-  (void)f.write.sender.send(WriteOp::insert("late", DocBytes::copy_of("{}")));
+  (void)f.write.sender.send(WriteOp::insert("late", document::DocBytes::copy_of("{}")));
   EXPECT_EQ(f.forwarded().kind, WriteOp::Kind::Insert);
   EXPECT_EQ(f.forwarded().kind, WriteOp::Kind::Delete);
   EXPECT_EQ(f.forwarded().kind, WriteOp::Kind::Shutdown);
@@ -171,7 +172,7 @@ TEST(WalPipeline, TheLogIsEmptiedAfterABurstAndKeepsWhatCameAfter) {
   PipelineFixture f;
   for (int i = 0; i < 20000; ++i) {
     ASSERT_TRUE(f.write.sender.send(
-        WriteOp::insert(id5(i), DocBytes::copy_of("{\"n\":" + std::to_string(i) + "}"))));
+        WriteOp::insert(id5(i), document::DocBytes::copy_of("{\"n\":" + std::to_string(i) + "}"))));
   }
   ASSERT_TRUE(wait_until([&] {
     return file_size(f.wal_path) == 0 && testing::dump_documents(*f.db).size() == 20000;
@@ -179,7 +180,8 @@ TEST(WalPipeline, TheLogIsEmptiedAfterABurstAndKeepsWhatCameAfter) {
   EXPECT_EQ(f.committed->load(), 0u);
 
   // What is framed after the last emptying stays in the log through shutdown.
-  ASSERT_TRUE(f.write.sender.send(WriteOp::upsert(id5(1), DocBytes::copy_of(R"({"n":-1})"))));
+  ASSERT_TRUE(
+      f.write.sender.send(WriteOp::upsert(id5(1), document::DocBytes::copy_of(R"({"n":-1})"))));
   ASSERT_TRUE(f.write.sender.send(WriteOp::shutdown()));
   EXPECT_TRUE(f.wal->join());
   EXPECT_TRUE(f.database->join());
@@ -206,4 +208,4 @@ TEST(WalPipeline, AnIoErrorOnTheLogEndsBothWritersThoughTheApplyQueueStaysConnec
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server

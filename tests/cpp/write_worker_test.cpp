@@ -39,7 +39,9 @@ struct Fixture {
 };
 
 // Documents without index keys, so that each insert changes exactly one row.
-WriteOp plain_insert(const std::string& id) { return WriteOp::insert(id, DocBytes::copy_of("{}")); }
+WriteOp plain_insert(const std::string& id) {
+  return WriteOp::insert(id, document::DocBytes::copy_of("{}"));
+}
 
 TEST(WriteWorker, BatchesAreBoundedAt10000) {
   Fixture f;
@@ -99,9 +101,9 @@ TEST(WriteWorker, AppliesOperationsInQueueOrder) {
   Fixture f;
   f.start();
   auto& tx = f.queue.sender;
-  ASSERT_TRUE(tx.send(WriteOp::insert("k", DocBytes::copy_of(R"({"v":1})"))));
-  ASSERT_TRUE(tx.send(WriteOp::insert("k", DocBytes::copy_of(R"({"v":2})"))));
-  ASSERT_TRUE(tx.send(WriteOp::upsert("j", DocBytes::copy_of(R"({"v":3})"))));
+  ASSERT_TRUE(tx.send(WriteOp::insert("k", document::DocBytes::copy_of(R"({"v":1})"))));
+  ASSERT_TRUE(tx.send(WriteOp::insert("k", document::DocBytes::copy_of(R"({"v":2})"))));
+  ASSERT_TRUE(tx.send(WriteOp::upsert("j", document::DocBytes::copy_of(R"({"v":3})"))));
   ASSERT_TRUE(tx.send(WriteOp::remove("j")));
   ASSERT_TRUE(tx.send(WriteOp::shutdown()));
   f.join();

@@ -10,13 +10,13 @@
 
 #include "binding/py_ref.h"
 #include "binding/python.h"
-#include "document/key_cache.h"
+#include "document/python/key_cache.h"
 
-namespace quorvane::document {
+namespace quorvane::document::python {
 
 class PythonBuilder {
  public:
-  using Value = py::PyRef;
+  using Value = binding::PyRef;
 
   // `keys` (may be null) must outlive the builder.
   explicit PythonBuilder(KeyCache* keys) : keys_(keys) {}
@@ -24,27 +24,27 @@ class PythonBuilder {
   PythonBuilder& operator=(const PythonBuilder&) = delete;
 
   bool null(Value& out) {
-    out = py::PyRef::borrow(Py_None);
+    out = binding::PyRef::borrow(Py_None);
     return true;
   }
   bool boolean(bool value, Value& out) {
-    out = py::PyRef::borrow(value ? Py_True : Py_False);
+    out = binding::PyRef::borrow(value ? Py_True : Py_False);
     return true;
   }
   bool unsigned_integer(uint64_t value, Value& out) {
-    out = py::PyRef::steal(PyLong_FromUnsignedLongLong(value));
+    out = binding::PyRef::steal(PyLong_FromUnsignedLongLong(value));
     return static_cast<bool>(out);
   }
   bool signed_integer(int64_t value, Value& out) {
-    out = py::PyRef::steal(PyLong_FromLongLong(value));
+    out = binding::PyRef::steal(PyLong_FromLongLong(value));
     return static_cast<bool>(out);
   }
   bool real(double value, Value& out) {
-    out = py::PyRef::steal(PyFloat_FromDouble(value));
+    out = binding::PyRef::steal(PyFloat_FromDouble(value));
     return static_cast<bool>(out);
   }
   bool string(std::string_view text, Value& out) {
-    out = py::PyRef::steal(
+    out = binding::PyRef::steal(
         PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
     return static_cast<bool>(out);
   }
@@ -54,7 +54,7 @@ class PythonBuilder {
   }
 
   bool array(Value* items, size_t count, Value& out) {
-    out = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    out = binding::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!out) return false;
     for (size_t i = 0; i < count; ++i) {
       PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i), items[i].release());
@@ -62,7 +62,7 @@ class PythonBuilder {
     return true;
   }
   bool object(Value& out) {
-    out = py::PyRef::steal(PyDict_New());
+    out = binding::PyRef::steal(PyDict_New());
     return static_cast<bool>(out);
   }
   bool member(Value& object, Value& key, Value& value) {
@@ -73,4 +73,4 @@ class PythonBuilder {
   KeyCache* keys_;
 };
 
-}  // namespace quorvane::document
+}  // namespace quorvane::document::python

@@ -4,12 +4,12 @@
 // It touches no Python object and never takes the interpreter lock.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "channel/channel.h"
 #include "db_engine_web_server/write_op.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 // The thread body. Repeats until a send fails: reads the local clock once, takes as the next
 // run today at hour:minute, or one calendar month later when that moment has already come
@@ -17,6 +17,7 @@ namespace quorvane::web_server {
 // WriteOp::backup(backup_dir joined with "backup_YYYYMMDD_HHMMSS.redb" for the local time of
 // waking) with a blocking send. Ends when the send fails (the write queue's receiver is gone).
 // Fault (thrown): "Date calculation failed" when the calendar runs out.
-void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour, int minute);
+void backup_scheduler(channel::Sender<WriteOp> queue, std::string_view backup_dir, int hour,
+                      int minute);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

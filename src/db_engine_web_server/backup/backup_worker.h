@@ -11,7 +11,7 @@
 #include "store/store.h"
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 // Starts the worker on a new detached thread holding its own share of the store. Fails with
 // "failed to spawn thread: <system error>" when the thread cannot be started.
@@ -27,6 +27,6 @@ Status spawn_backup_worker(std::string target_path, std::shared_ptr<store::Store
 //   "Database backup is successful to {}\n"        (standard output; {} is the target path)
 // each line written and flushed in one write. The outcome line comes once the backup database
 // is closed and `db` released, so whoever reads it may open either file at once.
-void backup_worker(std::string target_path, std::shared_ptr<store::Store> db);
+void backup_worker(const std::string& target_path, std::shared_ptr<store::Store> db);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

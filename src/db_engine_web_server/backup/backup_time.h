@@ -14,7 +14,7 @@
 
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 struct TimeOfDay {
   int hour = 0;
@@ -26,4 +26,4 @@ Result<TimeOfDay> parse_backup_time(std::string_view text);
 // "Invalid backup time provided. Use format HH:MM {}" with the parser's message.
 std::string backup_time_error(std::string_view parser_message);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

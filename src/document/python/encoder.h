@@ -14,10 +14,10 @@
 #include "binding/python.h"
 #include "document/doc_bytes.h"
 
-namespace quorvane::document {
+namespace quorvane::document::python {
 
 // On success fills `out` (padded, see DocBytes) and returns true. On failure returns false
 // with the conversion's text in `failure` and no Python exception pending.
 bool encode_document(PyObject* payload, DocBytes& out, std::string& failure);
 
-}  // namespace quorvane::document
+}  // namespace quorvane::document::python

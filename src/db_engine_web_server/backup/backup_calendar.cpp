@@ -1,8 +1,8 @@
-#include "db_engine_web_server/backup_schedule.h"
+#include "db_engine_web_server/backup/backup_calendar.h"
 
 #include <cstdio>
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 namespace chr = std::chrono;
 
@@ -57,4 +57,4 @@ std::string join_backup_path(std::string_view dir, std::string_view file_name) {
   return path;
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

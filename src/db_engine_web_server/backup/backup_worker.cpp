@@ -1,11 +1,11 @@
-#include "db_engine_web_server/backup_worker.h"
+#include "db_engine_web_server/backup/backup_worker.h"
 
 #include "store/backup_copy.h"
-#include "util/format.h"
 #include "util/console.h"
+#include "util/format.h"
 #include "util/thread.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 namespace {
 
@@ -26,7 +26,7 @@ const char* failure_pattern(store::BackupOutcome outcome) {
 
 }  // namespace
 
-void backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
+void backup_worker(const std::string& target_path, std::shared_ptr<store::Store> db) {
   print_stdout_line("Starting logical database backup in background...");
   const store::BackupResult result = store::back_up_store(*db, target_path);
   db.reset();
@@ -40,11 +40,11 @@ void backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
 Status spawn_backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
   Result<JoinHandle> worker =
       spawn_thread([target_path = std::move(target_path), db = std::move(db)]() mutable {
-        backup_worker(std::move(target_path), std::move(db));
+        backup_worker(target_path, std::move(db));
       });
   if (!worker) return std::move(worker).take_error();
   worker->detach();
   return Status::Ok();
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

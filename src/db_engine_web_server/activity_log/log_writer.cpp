@@ -1,4 +1,4 @@
-#include "db_engine_web_server/log_writer.h"
+#include "db_engine_web_server/activity_log/log_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "db_engine_web_server/activity_log_format.h"
+#include "db_engine_web_server/activity_log/activity_log_format.h"
 #include "db_engine_web_server/local_time.h"
 #include "db_engine_web_server/log_file_guard.h"
 #include "document/string_escape.h"
@@ -16,7 +16,7 @@
 #include "util/format.h"
 #include "util/worker_exit.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 
 namespace {
 
@@ -95,4 +95,4 @@ void log_writer(channel::Receiver<LogOp> queue, const std::string& path,
   lines.finish();
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

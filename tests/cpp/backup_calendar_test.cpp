@@ -1,11 +1,11 @@
-#include "db_engine_web_server/backup_schedule.h"
+#include "db_engine_web_server/backup/backup_calendar.h"
 
 #include <gtest/gtest.h>
 
 #include "db_engine_web_server/local_time.h"
 #include "test_support.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 namespace {
 
 namespace chr = std::chrono;
@@ -122,4 +122,4 @@ TEST(BackupCalendar, FileNamesAndJoining) {
 }
 
 }  // namespace
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "channel/channel.h"
-#include "db_engine_web_server/log_op.h"
+#include "db_engine_web_server/activity_log/log_op.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 
 // The thread body. Opens `path` for appending (created when missing, never truncated) and
 // holds it until it ends (claim_log, log_file_guard.h: a database file, or one that is held,
@@ -28,4 +28,4 @@ namespace quorvane::web_server {
 void log_writer(channel::Receiver<LogOp> queue, const std::string& path,
                 std::shared_ptr<std::atomic<bool>> worker_alive);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 
 inline constexpr const char* kInsertAction = "INSERT";
 inline constexpr const char* kUpsertAction = "UPSERT";
@@ -29,4 +29,4 @@ struct LogOp {
   static LogOp shutdown() { return {Kind::Shutdown, nullptr, {}}; }
 };
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

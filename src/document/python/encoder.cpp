@@ -9,7 +9,7 @@
 // goes through the full order of tests. Python code can run during a conversion (a mapping's
 // keys(), a sequence's __getitem__), so every item taken from a mutable container is held by
 // a strong reference while it is converted.
-#include "document/encoder.h"
+#include "document/python/encoder.h"
 
 #include <algorithm>
 #include <array>
@@ -25,11 +25,11 @@
 #include "document/float_text.h"
 #include "document/string_escape.h"
 
-namespace quorvane::document {
+namespace quorvane::document::python {
 
 namespace {
 
-using py::PyRef;
+using binding::PyRef;
 
 constexpr int kMaxNesting = 127;
 // Room set aside up front: most documents fit, and larger ones grow by doubling.
@@ -172,7 +172,7 @@ class Encoder {
     failure_ = std::move(text);
     return false;
   }
-  bool fail_with_pending() { return fail(py::take_pending_error_text()); }
+  bool fail_with_pending() { return fail(binding::take_pending_error_text()); }
 
   std::string& out_;
   MemberStack members_;
@@ -215,7 +215,8 @@ bool Encoder::general_value(PyObject* obj, int depth) {
   if (PyDict_Check(obj)) return mapping_value(obj, depth);
   if (PyUnicode_Check(obj)) return string_value(obj);
   if (PyBytes_Check(obj)) return fail("invalid type: byte array, expected any valid JSON value");
-  if (PyByteArray_Check(obj)) return fail("unexpected type: " + py::type_check_text(obj, "bytes"));
+  if (PyByteArray_Check(obj))
+    return fail("unexpected type: " + binding::type_check_text(obj, "bytes"));
   if (PyFloat_Check(obj)) return float_value(obj);
   if (PyAnySet_Check(obj)) return set_value(obj, depth);
   if (is_abc_instance(obj, sequence_abc_, "Sequence")) return sequence_by_index(obj, depth);
@@ -229,7 +230,8 @@ bool Encoder::general_value(PyObject* obj, int depth) {
     default:
       break;
   }
-  return fail("unsupported type " + py::type_qualname(reinterpret_cast<PyObject*>(Py_TYPE(obj))));
+  return fail("unsupported type " +
+              binding::type_qualname(reinterpret_cast<PyObject*>(Py_TYPE(obj))));
 }
 
 // --- scalars ---------------------------------------------------------------------------
@@ -362,7 +364,8 @@ bool Encoder::set_value(PyObject* obj, int depth) {
 // --- objects ---------------------------------------------------------------------------
 
 bool Encoder::member_key(PyObject* key, size_t first) {
-  if (!PyUnicode_Check(key)) return fail("unexpected type: " + py::type_check_text(key, "str"));
+  if (!PyUnicode_Check(key))
+    return fail("unexpected type: " + binding::type_check_text(key, "str"));
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
   if (!utf8) return fail_with_pending();
@@ -552,4 +555,4 @@ bool encode_document(PyObject* payload, DocBytes& out, std::string& failure) {
   return true;
 }
 
-}  // namespace quorvane::document
+}  // namespace quorvane::document::python

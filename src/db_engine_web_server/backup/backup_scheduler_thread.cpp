@@ -1,14 +1,15 @@
-#include "db_engine_web_server/backup_scheduler.h"
+#include "db_engine_web_server/backup/backup_scheduler_thread.h"
 
 #include <stdexcept>
+#include <string>
 #include <thread>
 
-#include "db_engine_web_server/backup_schedule.h"
+#include "db_engine_web_server/backup/backup_calendar.h"
 #include "db_engine_web_server/local_time.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
-void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, int hour,
+void backup_scheduler(channel::Sender<WriteOp> queue, std::string_view backup_dir, int hour,
                       int minute) {
   for (;;) {
     const LocalTime reading = local_time_now();
@@ -23,4 +24,4 @@ void backup_scheduler(channel::Sender<WriteOp> queue, std::string backup_dir, in
   }
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

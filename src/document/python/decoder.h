@@ -19,9 +19,9 @@
 
 #include "binding/python.h"
 #include "document/doc_bytes.h"
-#include "document/key_cache.h"
+#include "document/python/key_cache.h"
 
-namespace quorvane::document {
+namespace quorvane::document::python {
 
 enum class Parser { Strict, Simd };
 
@@ -62,4 +62,4 @@ inline constexpr DecodeMessages kListMessages{"Json Parse Error {}", "Pythonize 
 // Sets the RuntimeError of `failure` under `messages`.
 void raise_decode_failure(const DecodeFailure& failure, const DecodeMessages& messages);
 
-}  // namespace quorvane::document
+}  // namespace quorvane::document::python

@@ -1,17 +1,17 @@
 // One reader per call, whichever the number of documents: its buffers are reused from one
 // document to the next and released when the call ends. Dict keys come from the caller's key
 // cache when one is given; a list decoder without one keeps its own for the call.
-#include "document/decoder.h"
+#include "document/python/decoder.h"
 
 #include <memory>
 
 #include "binding/errors.h"
 #include "binding/py_ref.h"
 #include "document/json_reader.h"
-#include "document/python_builder.h"
+#include "document/python/python_builder.h"
 #include "util/format.h"
 
-namespace quorvane::document {
+namespace quorvane::document::python {
 
 namespace {
 
@@ -24,8 +24,8 @@ class DocumentDecoder {
   explicit DocumentDecoder(KeyCache* keys) : builder_(keys), reader_(builder_) {}
 
   // A new dict, or null with `failure` filled and no exception pending.
-  py::PyRef document(DocBytes& bytes, DecodeFailure& failure) {
-    py::PyRef out;
+  binding::PyRef document(DocBytes& bytes, DecodeFailure& failure) {
+    binding::PyRef out;
     using Outcome = typename JsonReader<D, PythonBuilder>::Outcome;
     switch (reader_.read(bytes.data(), bytes.size(), out)) {
       case Outcome::Ok:
@@ -45,15 +45,15 @@ class DocumentDecoder {
   }
 
   // The id as a str, or null with `failure` filled.
-  py::PyRef id(const std::string& id, DecodeFailure& failure) {
-    py::PyRef out = py::PyRef::steal(
+  binding::PyRef id(const std::string& id, DecodeFailure& failure) {
+    binding::PyRef out = binding::PyRef::steal(
         PyUnicode_DecodeUTF8(id.data(), static_cast<Py_ssize_t>(id.size()), nullptr));
     if (!out) return conversion_failed(failure);
     return out;
   }
 
-  static py::PyRef conversion_failed(DecodeFailure& failure) {
-    failure = {DecodeFailure::Stage::Conversion, py::take_pending_error_text()};
+  static binding::PyRef conversion_failed(DecodeFailure& failure) {
+    failure = {DecodeFailure::Stage::Conversion, binding::take_pending_error_text()};
     return {};
   }
 
@@ -63,10 +63,10 @@ class DocumentDecoder {
 };
 
 // (id, value) as a new tuple; takes both.
-py::PyRef pair(py::PyRef id, py::PyRef value, DecodeFailure& failure) {
-  py::PyRef tuple = py::PyRef::steal(PyTuple_New(2));
+binding::PyRef pair(binding::PyRef id, binding::PyRef value, DecodeFailure& failure) {
+  binding::PyRef tuple = binding::PyRef::steal(PyTuple_New(2));
   if (!tuple) {
-    failure = {DecodeFailure::Stage::Conversion, py::take_pending_error_text()};
+    failure = {DecodeFailure::Stage::Conversion, binding::take_pending_error_text()};
     return {};
   }
   PyTuple_SetItem(tuple.get(), 0, id.release());
@@ -77,13 +77,13 @@ py::PyRef pair(py::PyRef id, py::PyRef value, DecodeFailure& failure) {
 // `decode(entry)` gives the value for one entry or null with `failure` filled.
 template <class Entries, class DecodeEntry>
 PyObject* build_list(Entries& entries, DecodeFailure& failure, DecodeEntry&& decode) {
-  py::PyRef list = py::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(entries.size())));
+  binding::PyRef list = binding::PyRef::steal(PyList_New(static_cast<Py_ssize_t>(entries.size())));
   if (!list) {
-    failure = {DecodeFailure::Stage::Conversion, py::take_pending_error_text()};
+    failure = {DecodeFailure::Stage::Conversion, binding::take_pending_error_text()};
     return nullptr;
   }
   for (size_t i = 0; i < entries.size(); ++i) {
-    py::PyRef item = decode(entries[i]);
+    binding::PyRef item = decode(entries[i]);
     if (!item) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());
   }
@@ -107,10 +107,10 @@ template <Dialect D>
 PyObject* decode_entries_as(std::vector<Entry>& entries, DecodeFailure& failure, KeyCache* keys) {
   ListKeys list_keys(keys);
   DocumentDecoder<D> decoder(list_keys.get());
-  return build_list(entries, failure, [&](Entry& entry) -> py::PyRef {
-    py::PyRef id = decoder.id(entry.first, failure);
+  return build_list(entries, failure, [&](Entry& entry) -> binding::PyRef {
+    binding::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
-    py::PyRef dict = decoder.document(entry.second, failure);
+    binding::PyRef dict = decoder.document(entry.second, failure);
     if (!dict) return {};
     return pair(std::move(id), std::move(dict), failure);
   });
@@ -121,11 +121,11 @@ PyObject* decode_optional_entries_as(std::vector<OptionalEntry>& entries, Decode
                                      KeyCache* keys) {
   ListKeys list_keys(keys);
   DocumentDecoder<D> decoder(list_keys.get());
-  return build_list(entries, failure, [&](OptionalEntry& entry) -> py::PyRef {
-    py::PyRef id = decoder.id(entry.first, failure);
+  return build_list(entries, failure, [&](OptionalEntry& entry) -> binding::PyRef {
+    binding::PyRef id = decoder.id(entry.first, failure);
     if (!id) return {};
-    py::PyRef value =
-        entry.second ? decoder.document(*entry.second, failure) : py::PyRef::borrow(Py_None);
+    binding::PyRef value =
+        entry.second ? decoder.document(*entry.second, failure) : binding::PyRef::borrow(Py_None);
     if (!value) return {};
     return pair(std::move(id), std::move(value), failure);
   });
@@ -156,15 +156,15 @@ PyObject* decode_optional_entries(std::vector<OptionalEntry>& entries, Parser pa
 void raise_decode_failure(const DecodeFailure& failure, const DecodeMessages& messages) {
   switch (failure.stage) {
     case DecodeFailure::Stage::Parse:
-      py::raise_runtime_error(format_message(messages.parse, {failure.text}));
+      binding::raise_runtime_error(format_message(messages.parse, {failure.text}));
       return;
     case DecodeFailure::Stage::Conversion:
-      py::raise_runtime_error(format_message(messages.conversion, {failure.text}));
+      binding::raise_runtime_error(format_message(messages.conversion, {failure.text}));
       return;
     case DecodeFailure::Stage::NotDict:
-      py::raise_runtime_error(kNotDictMessage);
+      binding::raise_runtime_error(kNotDictMessage);
       return;
   }
 }
 
-}  // namespace quorvane::document
+}  // namespace quorvane::document::python

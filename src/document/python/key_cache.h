@@ -22,7 +22,7 @@
 #include "binding/py_ref.h"
 #include "binding/python.h"
 
-namespace quorvane::document {
+namespace quorvane::document::python {
 
 class KeyCache {
  public:
@@ -36,12 +36,12 @@ class KeyCache {
   // Sets `out` to the str of the UTF-8 `text`, from the cache when it holds that key, else
   // made now (and kept when short enough). False with a Python exception set when the str
   // cannot be made.
-  bool key(std::string_view text, py::PyRef& out) {
+  bool key(std::string_view text, binding::PyRef& out) {
     if (text.size() > kLongestKey) return make(text, out);
     Slot& slot = slots_[slot_of(text)];
     if (slot.object && slot.size == text.size() &&
         std::memcmp(slot.bytes, text.data(), text.size()) == 0) {
-      out = py::PyRef::borrow(slot.object);
+      out = binding::PyRef::borrow(slot.object);
       return true;
     }
     if (!make(text, out)) return false;
@@ -66,8 +66,8 @@ class KeyCache {
     char bytes[kLongestKey];
   };
 
-  static bool make(std::string_view text, py::PyRef& out) {
-    out = py::PyRef::steal(
+  static bool make(std::string_view text, binding::PyRef& out) {
+    out = binding::PyRef::steal(
         PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
     return static_cast<bool>(out);
   }
@@ -85,4 +85,4 @@ class KeyCache {
   std::unique_ptr<Slot[]> slots_;
 };
 
-}  // namespace quorvane::document
+}  // namespace quorvane::document::python

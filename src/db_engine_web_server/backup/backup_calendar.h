@@ -16,7 +16,7 @@
 
 #include "util/result.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 inline constexpr const char* kDateCalculationFailedText = "Date calculation failed";
 
@@ -48,4 +48,4 @@ std::string backup_file_name(const std::tm& local);
 // bare file name) or already ends in "/".
 std::string join_backup_path(std::string_view dir, std::string_view file_name);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -1,10 +1,10 @@
-#include "db_engine_web_server/backup_time.h"
+#include "db_engine_web_server/backup/backup_time.h"
 
 #include <cstdint>
 
 #include "util/format.h"
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::backup {
 
 namespace {
 
@@ -74,4 +74,4 @@ std::string backup_time_error(std::string_view parser_message) {
   return format_message("Invalid backup time provided. Use format HH:MM {}", {parser_message});
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::backup

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 
 // The timestamp of a local time: "YYYY-MM-DDTHH:MM:SS", then, when `nanoseconds` is not
 // zero, "." and the fraction in 3 digits (a whole number of milliseconds), 6 (a whole number
@@ -16,4 +16,4 @@ namespace quorvane::web_server {
 // (tm_sec 60) is written as second 60. `nanoseconds` must lie in [0, 999999999].
 std::string format_log_timestamp(const std::tm& local, long nanoseconds);
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log

@@ -1,9 +1,9 @@
-#include "db_engine_web_server/activity_log_format.h"
+#include "db_engine_web_server/activity_log/activity_log_format.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace quorvane::web_server {
+namespace quorvane::db_engine_web_server::activity_log {
 
 std::string format_log_timestamp(const std::tm& local, long nanoseconds) {
   char text[80];
@@ -30,4 +30,4 @@ std::string format_log_timestamp(const std::tm& local, long nanoseconds) {
   return out;
 }
 
-}  // namespace quorvane::web_server
+}  // namespace quorvane::db_engine_web_server::activity_log
