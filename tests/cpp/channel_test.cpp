@@ -170,6 +170,7 @@ TEST(Channel, ManyProducersOneConsumer) {
   constexpr int kProducers = 8, kPerProducer = 20000;
   auto [tx, rx] = bounded<std::pair<int, int>>(16);
   std::vector<std::thread> producers;
+  producers.reserve(kProducers);
   for (int p = 0; p < kProducers; ++p) {
     producers.emplace_back([p, s = tx]() mutable {
       for (int i = 0; i < kPerProducer; ++i) ASSERT_TRUE(s.send({p, i}));

@@ -53,6 +53,7 @@ class WritesOf {
 // The length of each write, so that a failure shows how a line was cut.
 std::vector<size_t> lengths_of(const std::vector<std::string>& writes) {
   std::vector<size_t> lengths;
+  lengths.reserve(writes.size());
   for (const std::string& w : writes) lengths.push_back(w.size());
   return lengths;
 }

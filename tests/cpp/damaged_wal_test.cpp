@@ -87,6 +87,7 @@ TEST(DamagedWal, EveryCutOfAValidLogAppliesExactlyTheFramesBeforeIt) {
   };
   std::string log;
   std::vector<size_t> ends;  // where each frame ends
+  ends.reserve(frames.size());
   for (const std::string& f : frames) ends.push_back((log += f).size());
 
   for (size_t cut = 0; cut <= log.size(); ++cut) {

@@ -68,7 +68,7 @@ TEST(DatabaseWriter, BatchesAreBoundedAt10000AndTheQueueIsDrainedOnDisconnection
 }
 
 TEST(DatabaseWriter, BatchesEndOnceTheirIdsAndDocumentsReach2MiB) {
-  const size_t mib = 1024 * 1024;
+  const size_t mib = size_t{1024} * 1024;
   const struct {
     std::vector<size_t> sizes;
     std::vector<int> batches;

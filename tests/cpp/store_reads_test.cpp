@@ -220,6 +220,7 @@ TEST_F(StoreReads, ManyThreadsReadFreshVersionsThroughSlotsAndSpares) {
   std::atomic<bool> done{false};
   std::atomic<int> failures{0};
   std::vector<std::thread> readers;
+  readers.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     readers.emplace_back([&] {
       int seen = 0;

@@ -207,8 +207,11 @@ TEST_P(OneBatchAsOneByOne, TablesEndAlike) {
                                 }
                               }),
               BatchOutcome::Committed);
-    for (auto& [kind, id, json] : ops) {
-      document::DocBytes doc = document::DocBytes::copy_of(json);
+    for (const auto& op : ops) {
+      // Named copies rather than a structured binding, which the lambda below captures.
+      const OpKind kind = std::get<0>(op);
+      const std::string& id = std::get<1>(op);
+      document::DocBytes doc = document::DocBytes::copy_of(std::get<2>(op));
       ASSERT_EQ(run_write_batch(*single,
                                 [&](WriteTransaction& txn) {
                                   single_applier.apply(txn, kind, id,

@@ -128,7 +128,7 @@ TEST(ValidateJson, LargeInputs) {
   EXPECT_EQ(validate_json(doc), std::nullopt);
 
   // A long string is scanned in words; faults inside it keep their exact column.
-  const std::string long_text(10'000'003, 'x');
+  const std::string long_text(size_t{10'000'003}, 'x');
   EXPECT_EQ(validate_json("\"" + long_text + "\""), std::nullopt);
   EXPECT_EQ(validate_json("\"" + long_text + "\x1f\"").value_or("accepted"),
             "control character (\\u0000-\\u001F) found while parsing a string at line 1 column " +
