@@ -56,7 +56,8 @@ BackupResult copy_snapshot_into(Store& live, Store& target) {
   Result<ReadLease> lease = lease_reader(live);
   if (!lease) return {BackupOutcome::SnapshotNotBegun, lease.error()};
   ReadSnapshot snapshot(**lease);
-  if (Status s = snapshot.begin(); !s) return {BackupOutcome::SnapshotNotBegun, s.error()};
+  if (Status s = snapshot.begin(ReadSnapshot::Taken::AtBegin); !s)
+    return {BackupOutcome::SnapshotNotBegun, s.error()};
 
   // On an error the transaction is rolled back when `txn` is released.
   if (Status s = copy_tables(**lease, txn.value()); !s) {

@@ -40,7 +40,7 @@ struct ReaderConnection {
   Statement index_page;
   Statement all_documents;
   Statement all_index_entries;
-  Statement snapshot_read;  // the first read of a ReadSnapshot, which takes the snapshot
+  Statement snapshot_read;  // the read with which a ReadSnapshot takes its snapshot at once
 };
 
 }  // namespace quorvane::store

@@ -6,10 +6,11 @@ ReadSnapshot::~ReadSnapshot() {
   if (active_) (void)reader_.connection.exec("ROLLBACK");
 }
 
-Status ReadSnapshot::begin() {
+Status ReadSnapshot::begin(Taken when) {
   if (Status s = reader_.connection.exec("BEGIN"); !s) return s;
   active_ = true;
   // A deferred transaction takes its snapshot at its first read.
+  if (when == Taken::AtFirstRead) return Status::Ok();
   if (Status s = prepare_once(reader_.connection, reader_.snapshot_read,
                               "SELECT count(*) FROM sqlite_master");
       !s) {
