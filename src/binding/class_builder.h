@@ -50,7 +50,7 @@ requires ConstructorOf<typename Class::Constructor, Class> PyObject* new_instanc
     std::optional<typename Class::Engine> engine = Constructor::call(argv);
     if (!engine) return nullptr;
     // When the allocation fails, the engine is released on return: its threads drain and end.
-    return create_instance<typename Class::Engine>(type, Class::kName, std::move(*engine));
+    return create_instance<typename Class::Engine>(type, std::move(*engine));
   });
 }
 

@@ -37,16 +37,14 @@ Instance<Engine>& instance_of(PyObject* self) {
 }
 
 // A new instance of `type` owning `engine`, or null with an exception set (the engine is then
-// released by the caller). `class_name` (a literal) names the class in the message of a use
-// from another process.
+// released by the caller).
 template <class Engine>
-PyObject* create_instance(PyTypeObject* type, const char* class_name,
-                          std::type_identity_t<Engine>&& engine) {
+PyObject* create_instance(PyTypeObject* type, std::type_identity_t<Engine>&& engine) {
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc(type, 0);
   if (!self) return nullptr;
   Instance<Engine>& instance = instance_of<Engine>(self);
-  new (&instance.owner) ProcessOwner(class_name);
+  new (&instance.owner) ProcessOwner();
   new (&instance.borrow) BorrowFlag();
   new (&instance.engine) Engine(std::move(engine));
   new (&instance.keys) document::python::KeyCache();

@@ -100,7 +100,7 @@ template <PythonClass Class, MethodOf<Class> M, class Match>
 PyObject* enter(PyObject* self, Match&& match) {
   return guarded<PyObject*>([&]() -> PyObject* {
     ObjectOf<Class>& object = instance_of<typename Class::Engine>(self);
-    if (!owned_here(object.owner)) return nullptr;
+    if (!owned_here(object.owner, Class::kName)) return nullptr;
     ArgumentsOf<M> args;
     if (!match(args.data())) return nullptr;
     if constexpr (M::kBorrow == Borrow::None) {

@@ -7,11 +7,11 @@
 
 namespace quorvane::binding {
 
-void raise_opened_in_another_process(const ProcessOwner& owner) {
+void raise_opened_in_another_process(const ProcessOwner& owner, const char* class_name) {
   const std::string pid = std::to_string(owner.pid());
   raise_runtime_error(format_message(
       "This {} was opened in another process (pid {}); open the database again in this process",
-      {owner.class_name(), pid}));
+      {class_name, pid}));
 }
 
 }  // namespace quorvane::binding

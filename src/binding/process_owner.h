@@ -29,31 +29,28 @@ namespace quorvane::binding {
 
 class ProcessOwner {
  public:
-  // Records the calling process as the owner; `class_name` (a literal) names the class in
-  // the message.
-  explicit ProcessOwner(const char* class_name)
-      : generation_(fork_generation()), pid_(::getpid()), class_name_(class_name) {}
+  // Records the calling process as the owner.
+  ProcessOwner() : generation_(fork_generation()), pid_(::getpid()) {}
 
   bool here() const { return owned_by_this_process(generation_); }
   pid_t pid() const { return pid_; }
-  const char* class_name() const { return class_name_; }
 
  private:
   uint64_t generation_;
   pid_t pid_;
-  const char* class_name_;
 };
 
-// Sets the RuntimeError of an instance used outside the process that constructed it.
-void raise_opened_in_another_process(const ProcessOwner& owner);
+// Sets the RuntimeError of an instance of the class `class_name` used outside the process that
+// constructed it.
+void raise_opened_in_another_process(const ProcessOwner& owner, const char* class_name);
 
-// True in the process that constructed the instance; otherwise sets the RuntimeError and
-// returns false.
-inline bool owned_here(const ProcessOwner& owner) {
+// True in the process that constructed the instance; otherwise sets the RuntimeError, naming
+// the class `class_name`, and returns false.
+inline bool owned_here(const ProcessOwner& owner, const char* class_name) {
   if (owner.here()) [[likely]] {
     return true;
   }
-  raise_opened_in_another_process(owner);
+  raise_opened_in_another_process(owner, class_name);
   return false;
 }
 
