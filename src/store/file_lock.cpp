@@ -71,35 +71,25 @@ Result<FileLock> FileLock::acquire(const std::string& path) {
   if (::stat(path.c_str(), &st) == 0 && r.open_files.count({st.st_dev, st.st_ino}) > 0) {
     return Err{kAlreadyOpenText};
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return Err{system_error_text(errno)};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return Err{system_error_text(err)};
-  }
-  if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
-    // Reached through another name (a link) between the stat and the open: this descriptor
-    // must not be closed while the other store holds its locks, so it is kept until exit.
-    return Err{kAlreadyOpenText};
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    ::close(fd);
-    if (err == EWOULDBLOCK) return Err{kAlreadyOpenText};
-    return Err{system_error_text(err)};
-  }
-  r.open_files.insert({st.st_dev, st.st_ino});
-  return FileLock(fd, st.st_dev, st.st_ino, fork_generation());
+  UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!file) return Err{system_error_text(errno)};
+  return lock_and_register(std::move(file));
 }
 
 Result<FileLock> FileLock::claim(UniqueFd file) {
+  std::lock_guard lock(registry().mutex);
+  return lock_and_register(std::move(file));
+}
+
+Result<FileLock> FileLock::lock_and_register(UniqueFd file) {
   Registry& r = registry();
-  std::lock_guard lock(r.mutex);
   struct stat st {};
   if (::fstat(file.get(), &st) != 0) return Err{system_error_text(errno)};
   if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
-    (void)file.release();  // see acquire(): kept until exit
+    // This process holds the file already (reached through another name, or between a stat
+    // and an open): the descriptor must not be closed while the holder has SQLite's locks on
+    // it, so it is kept until exit.
+    (void)file.release();
     return Err{kAlreadyOpenText};
   }
   if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -126,7 +116,7 @@ FileLook look_at_file(const std::string& path, size_t head_bytes) {
   UniqueFd probe(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!probe || ::fstat(probe.get(), &st) != 0) return look;
   if (r.open_files.count({st.st_dev, st.st_ino}) > 0) {
-    // Reached through another name between the stat and the open: see acquire().
+    // Reached through another name between the stat and the open: see lock_and_register().
     (void)probe.release();
     look.holder = FileHolder::ThisProcess;
     return look;

@@ -60,6 +60,10 @@ class FileLock {
   int fd() const { return fd_; }
 
  private:
+  // With the registry's mutex held: locks `file` and enters it in the registry. Fails as
+  // claim() does.
+  static Result<FileLock> lock_and_register(UniqueFd file);
+
   FileLock(int fd, dev_t dev, ino_t ino, uint64_t generation)
       : fd_(fd), dev_(dev), ino_(ino), generation_(generation) {}
   int fd_ = -1;
