@@ -7,6 +7,7 @@ import gc
 import json
 import os
 import sqlite3
+import struct
 import subprocess
 import sys
 import tempfile
@@ -20,6 +21,12 @@ ENGINE = "DBEngine"
 SERVER = "DBEngineWebServer"
 CLASSES = (ENGINE, SERVER)
 
+# What a constructor raises while another instance, of this process or another, holds the file.
+ALREADY_OPEN = "Database already open. Cannot acquire lock."
+
+# One frame of a server's write-ahead log: the insert of {"n": 1} under the id "a".
+INSERT_A = struct.pack("<BII", 1, 1, 8) + b"a" + b'{"n": 1}'
+
 # What every write raises once the background writer is gone (after close_engine, or once a
 # writer has failed).
 CRASHED = "Background write worker has crashed!"
@@ -30,6 +37,13 @@ MAX_RECORD_BYTES = 999_000_000
 TOO_LARGE = ("Document too large to store for k: the id and the document take "
              f"{MAX_RECORD_BYTES + 1} bytes, the store holds at most {MAX_RECORD_BYTES} "
              "bytes in one record")
+
+
+def python(code, *args, **kwargs):
+    """The command and the options of subprocess.run (or Popen) for a fresh interpreter that runs
+    `code` with `args` and imports the quorvane module this run tests."""
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(quorvane.__file__))
+    return [sys.executable, "-c", code, *args], dict(env=env, text=True, **kwargs)
 
 
 def unpaged(db):

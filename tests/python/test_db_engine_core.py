@@ -10,7 +10,7 @@ import pytest
 
 import quorvane
 
-LOCKED = "Database already open. Cannot acquire lock."
+from conftest import ALREADY_OPEN
 
 
 def reopen_when_released(path, deadline=20.0):
@@ -20,7 +20,7 @@ def reopen_when_released(path, deadline=20.0):
         try:
             return quorvane.DBEngine(path)
         except RuntimeError as e:
-            if str(e) != LOCKED or time.monotonic() > end:
+            if str(e) != ALREADY_OPEN or time.monotonic() > end:
                 raise
             time.sleep(0.01)
 
@@ -42,12 +42,12 @@ def test_the_file_stays_locked_until_the_instance_is_freed(db_path):
     for other in (quorvane.DBEngine, quorvane.DBEngineWebServer):
         with pytest.raises(RuntimeError) as info:
             other(db_path)
-        assert str(info.value) == LOCKED
+        assert str(info.value) == ALREADY_OPEN
     # The failed opens left the first instance's locks alone: it still writes and reads.
     first.insert("a", {"n": 1})
     first.close_engine()
     assert first.get("a") == {"n": 1}
-    with pytest.raises(RuntimeError, match=LOCKED):
+    with pytest.raises(RuntimeError, match=ALREADY_OPEN):
         quorvane.DBEngine(db_path)
     del first
     gc.collect()
@@ -124,7 +124,7 @@ def test_names_are_plain_file_names(tmp_path, monkeypatch, name):
     assert db.get("k") == {"n": 1}
     assert os.path.exists(tmp_path / name)
     # That file is the one locked and written: its absolute name is refused, "a.db" is another.
-    with pytest.raises(RuntimeError, match=LOCKED):
+    with pytest.raises(RuntimeError, match=ALREADY_OPEN):
         quorvane.DBEngine(str(tmp_path / name))
     other = quorvane.DBEngine("a.db")
     assert other.get("k") is None

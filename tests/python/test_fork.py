@@ -28,8 +28,9 @@ import traceback
 
 import pytest
 
-import quorvane
 from quorvane import DBEngine, DBEngineWebServer
+
+from conftest import ALREADY_OPEN, python, unpaged
 
 # These tests fork on purpose while the instances' threads run.
 pytestmark = [pytest.mark.filterwarnings("ignore:.*multi-threaded.*fork:DeprecationWarning"),
@@ -38,7 +39,6 @@ pytestmark = [pytest.mark.filterwarnings("ignore:.*multi-threaded.*fork:Deprecat
 CLASSES = pytest.mark.parametrize("cls", [DBEngine, DBEngineWebServer],
                                   ids=["DBEngine", "DBEngineWebServer"])
 
-ALREADY_OPEN = "Database already open. Cannot acquire lock."
 CHILD_DEADLINE = 60
 
 
@@ -95,15 +95,9 @@ class Child:
             if not chunk:
                 break
             data += chunk
-        while self.status is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = status
-            elif time.monotonic() > deadline:
-                self.kill()
-                pytest.fail("the child did not exit in time")
-            else:
-                time.sleep(0.005)
+        # The report ends as the child leaves, and its alarm bounds how long it can live.
+        if self.status is None:
+            self.status = os.waitpid(self.pid, 0)[1]
         report = json.loads(data) if data else {"error": f"no report, status {self.status}"}
         if "error" in report:
             pytest.fail("the child failed:\n" + report["error"])
@@ -218,9 +212,9 @@ def test_the_parents_release_frees_the_path_at_once_while_a_child_lives(cls, db_
     db.close_engine()
     del db
 
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(quorvane.__file__))
-    done = subprocess.run([sys.executable, "-c", OPEN_ELSEWHERE, cls.__name__, db_path], env=env,
-                          capture_output=True, text=True, timeout=120)
+    args, options = python(OPEN_ELSEWHERE, cls.__name__, db_path, capture_output=True,
+                           timeout=120)
+    done = subprocess.run(args, **options)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines()[-1] == "{'n': 1} {'n': 2}"
     again = cls(db_path)
@@ -385,11 +379,11 @@ def test_the_parent_reads_and_writes_as_before_while_and_after_a_child_releases(
     write_documents(box[0], 4000, 5000)
 
     db = box[0]
-    wait_until(lambda: db.get("p004999") is not None, what="the last write")
+    settled(db, "p004999")
     expected = expected_documents(5000)
     assert dict(db.get_many(list(expected))) == expected
     assert [doc_id for doc_id, _ in db.scan_prefix("p00")] == sorted(expected)
-    matched = db.filter_by_metadata("tag", "t1", *([] if cls is DBEngine else [None, None]))
+    matched = db.filter_by_metadata("tag", "t1", *unpaged(db))
     assert {doc_id for doc_id, _ in matched} == {k for k, v in expected.items() if v["tag"] == "t1"}
     assert os.path.exists(db_path + "-wal")
     db.close_engine()

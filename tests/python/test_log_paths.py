@@ -3,22 +3,19 @@
 import contextlib
 import gc
 import os
-import struct
 import subprocess
-import sys
 
 import pytest
 
-import quorvane
 from quorvane import DBEngine, DBEngineWebServer
 
-ALREADY_OPEN = "Database already open. Cannot acquire lock."
+from conftest import ALREADY_OPEN, INSERT_A, python
+
 IS_DATABASE = "it is a database file"
 IS_HELD = "it is held by a database or another log"
 # The logs, by suffix: their name in the refusal and what turns them on.
 LOGS = {".wal": ("write-ahead log", {}), ".jsonl": ("activity log", {"enable_logging": True})}
 DOCS = {f"d{i:04d}": {"n": i, "tag": f"t{i % 7}", "pad": "x" * (i % 50)} for i in range(3000)}
-INSERT_A = struct.pack("<BII", 1, 1, 8) + b"a" + b'{"n": 1}'
 
 # A DBEngine in a process of its own: it says "ready" once the store is open, answers every
 # line with how many documents it reads, and ends when its input closes.
@@ -43,11 +40,6 @@ else:
 
 def refusal(db_path, suffix, reason):
     return f"Refusing to use {db_path}{suffix} as the {LOGS[suffix][0]}: {reason}"
-
-
-def python(code, *args, **kwargs):
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(quorvane.__file__))
-    return [sys.executable, "-c", code, *args], dict(env=env, text=True, **kwargs)
 
 
 def fill(path, docs=DOCS):

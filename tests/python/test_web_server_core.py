@@ -1,11 +1,11 @@
 import os
-import struct
 
 import pytest
 
 from quorvane import DBEngineWebServer
 
-INSERT_A = struct.pack("<BII", 1, 1, 8) + b"a" + b'{"n": 1}'
+from conftest import INSERT_A
+
 
 
 @pytest.mark.parametrize(
