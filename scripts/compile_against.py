@@ -1,6 +1,6 @@
-"""Compiles the module's sources that include Python.h against another interpreter's headers,
-for a check where meson cannot configure a build for that interpreter (meson before 1.2.3
-with Python 3.12 or later). It takes the compile commands of a meson build directory, swaps
+"""Compiles the module's sources that include Python.h against another interpreter's headers:
+the part of a build that depends on the interpreter, checked without a build of its own (and
+where meson cannot configure one: meson before 1.2.3 with Python 3.12 or later). It takes the compile commands of a meson build directory, swaps
 the Python include directories for PYTHON's and compiles without writing objects
 (-fsyntax-only: parsing and every semantic check, templates instantiated). Fails when one
 source does not compile.

@@ -3,9 +3,10 @@
 # 3.13 that the machine has besides Debian's /usr/bin/python3: pyenv's, the newest release of
 # each version under $PYENV_ROOT/versions. A version that is absent is skipped, and said so.
 # For each interpreter:
-#   - the module must build against it: a meson build where this meson can use the
-#     interpreter, else (meson before 1.2.3 with Python 3.12 or later, see meson.build) every
-#     source that includes Python.h compiled against its headers (scripts/compile_against.py);
+#   - the module must build against it: every source that includes Python.h compiles against
+#     its headers (scripts/compile_against.py), and meson configures a build for it where this
+#     meson can use the interpreter (not before meson 1.2.3 with Python 3.12 or later, see
+#     meson.build);
 #   - pip installs the wheel into a virtual environment of it, which checks the wheel's tag;
 #   - the pytest suite runs there against that module. Those interpreters have no packages and
 #     no package index is reachable, so Debian's pytest and hypothesis, pure Python, are put
@@ -63,25 +64,19 @@ newest_python() {  # newest_python VERSION: the newest pyenv CPython VERSION.N, 
 }
 
 build_check() {  # build_check VERSION PYTHON
-  local version=$1 python=$2 dir=build-pythons/$1 native=build-pythons/$1.ini wanted
-  wanted=$(printf "[binaries]\npython = '%s'" "$python")
-  mkdir -p build-pythons
-  if [ ! -f "$dir/build.ninja" ] || [ "$(cat "$native" 2>/dev/null)" != "$wanted" ]; then
-    rm -rf "$dir"
-    echo "$wanted" >"$native"
-    if ! meson setup "$dir" --native-file "$native" >"$work/setup-$version.log" 2>&1; then
-      if grep -q "found no Python interpreter it can use" "$work/setup-$version.log"; then
-        echo "Python $version: meson $(meson --version) cannot configure a build for it;" \
-          "compiling against its headers instead"
-        /usr/bin/python3 scripts/compile_against.py build-pip "$python"
-        return
-      fi
-      cat "$work/setup-$version.log" >&2
-      return 1
-    fi
+  local version=$1 python=$2 native=$work/native-$1.ini log=$work/setup-$1.log
+  /usr/bin/python3 scripts/compile_against.py build-pip "$python"
+  # Only the sources that include Python.h depend on the interpreter; what meson itself needs
+  # of it is checked by configuring a build (nothing is compiled twice).
+  printf "[binaries]\npython = '%s'\n" "$python" >"$native"
+  if meson setup "$work/meson-$version" --native-file "$native" >"$log" 2>&1; then
+    echo "Python $version: meson configures a build for it"
+  elif grep -q "found no Python interpreter it can use" "$log"; then
+    echo "Python $version: meson $(meson --version) cannot configure a build for it"
+  else
+    cat "$log" >&2
+    return 1
   fi
-  ninja -C "$dir" src/quorvane.abi3.so >/dev/null
-  echo "Python $version: the module builds against it with meson ($dir)"
 }
 
 run_suite() {  # run_suite VERSION PYTHON: installs the wheel and runs the tests
