@@ -15,6 +15,11 @@ HIGHER_IS_BETTER = ("docs/s", "gets/s")
 SMALLER_IS_BETTER_SIZE = "file size"
 
 
+def threads_metric(what, threads):
+    """The name of a throughput measured from `threads` threads: "gets/s, 4 threads"."""
+    return f"{what}, {threads} thread{'s' if threads > 1 else ''}"
+
+
 def better_ratio(metric, ours, theirs):
     """How many times faster (for the file size: smaller) `ours` is than `theirs`; > 1 means
     `ours` is ahead."""
@@ -155,8 +160,8 @@ def write_report(data, out_dir):
             lines.append(f"- {run_title(run)}: quorvane `get` takes "
                          f"{ours['get (us)'] / floor['ujson.loads (us)']:.2f}× the time of "
                          "`ujson.loads` of the same document.")
-        gets = [(t, ours.get(f"gets/s, {t} thread{'s' if t > 1 else ''}")) for t in (1, 2, 4, 8)]
-        many = [(t, ours.get(f"get_many docs/s, {t} thread{'s' if t > 1 else ''}")) for t in (1, 4)]
+        gets = [(t, ours.get(threads_metric("gets/s", t))) for t in (1, 2, 4, 8)]
+        many = [(t, ours.get(threads_metric("get_many docs/s", t))) for t in (1, 4)]
         if all(v for _, v in gets + many):
             lines.append(f"- {run_title(run)}: quorvane DBEngine point gets/s on 1, 2, 4, 8 "
                          "threads: " + ", ".join(fmt(v) for _, v in gets) +

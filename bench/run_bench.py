@@ -28,7 +28,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from workload import GROUPS, BUCKETS, records  # noqa: E402
 from peers.sqlite_json import SqliteJson  # noqa: E402
-from report import write_report  # noqa: E402
+from report import threads_metric, write_report  # noqa: E402
 
 
 def available_peers():
@@ -155,11 +155,11 @@ def bench_store(cls, n, sizes, workdir):
 
     per_thread = sizes["thread_gets"]
     for t in (1, 2, 4, 8):
-        out[f"gets/s, {t} thread{'s' if t > 1 else ''}"] = threaded(
+        out[threads_metric("gets/s", t)] = threaded(
             store.get, lambda r: [ids[r.randrange(n)] for _ in range(per_thread)], t, budget)
     for t in (1, 4):
         calls = max(1, per_thread // 100)
-        out[f"get_many docs/s, {t} thread{'s' if t > 1 else ''}"] = 100 * threaded(
+        out[threads_metric("get_many docs/s", t)] = 100 * threaded(
             store.get_many,
             lambda r: [[ids[r.randrange(n)] for _ in range(100)] for _ in range(calls)], t, budget)
     store.close()
