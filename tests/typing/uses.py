@@ -95,6 +95,7 @@ def use_server(directory: str) -> None:
     deadline = time.monotonic() + 30
     while not os.path.exists(backup) and time.monotonic() < deadline:
         time.sleep(0.01)
+    assert os.path.exists(backup)
 
     # Closed on leaving the block, the instance still reads.
     document = server.get(id="a")
