@@ -15,8 +15,9 @@
 //   CloseEngine, InsertMany, InsertManyJson, FilterByMetadata
 //                     the class's own methods of those names, which differ between the
 //                     classes (binding/method.h)
-//   OwnMethods        the methods of this class alone, after the shared ones (a
-//   binding::MethodList) Getters           its read-only properties (a binding::MethodList)
+//   OwnMethods        the methods of this class alone, after the shared ones
+//                     (a binding::MethodList)
+//   Getters           its read-only properties (a binding::MethodList)
 #pragma once
 
 #include <concepts>
