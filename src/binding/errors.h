@@ -3,12 +3,17 @@
 // Entry points (methods, tp_new, getters, the module's exec step) wrap their body in
 // guarded(): a C++ exception escaping the body is a fault and becomes
 // pyo3_runtime.PanicException (derived from BaseException) instead of ending the process.
+// The interpreter's ending of a thread while it finalizes (a forced unwind, see
+// park_thread.h) is no fault: it parks the thread.
 #pragma once
+
+#include <cxxabi.h>
 
 #include <exception>
 #include <string>
 #include <string_view>
 
+#include "binding/park_thread.h"
 #include "binding/python.h"
 
 namespace quorvane::binding {
@@ -53,6 +58,8 @@ template <class R, class F>
 R guarded(F&& body) noexcept {
   try {
     return body();
+  } catch (const abi::__forced_unwind&) {
+    park_thread_forever();
   } catch (const std::exception& e) {
     detail::raise_fault(&e);
   } catch (...) {

@@ -1,8 +1,17 @@
 // Releasing and retaking the GIL around work that touches no Python object.
+//
+// Once the interpreter has begun to finalize, a thread (a daemon thread of the program) that
+// tries to take the GIL back is ended by the interpreter with pthread_exit, whose forced
+// unwind would run into the destructor below, which cannot throw: the process would abort.
+// Such a thread is stopped here instead, for the short rest of the process's life, before
+// anything of the call it was making is released without the GIL (see park_thread.h).
 #pragma once
+
+#include <cxxabi.h>
 
 #include <utility>
 
+#include "binding/park_thread.h"
 #include "binding/python.h"
 
 namespace quorvane::binding {
@@ -13,7 +22,13 @@ class GilReleased {
   GilReleased() : state_(PyEval_SaveThread()) {}
   GilReleased(const GilReleased&) = delete;
   GilReleased& operator=(const GilReleased&) = delete;
-  ~GilReleased() { PyEval_RestoreThread(state_); }
+  ~GilReleased() {
+    try {
+      PyEval_RestoreThread(state_);
+    } catch (const abi::__forced_unwind&) {
+      park_thread_forever();
+    }
+  }
 
  private:
   PyThreadState* state_;
