@@ -43,7 +43,7 @@ bool add_class(PyObject* module, const char* name, TypeFactory factory) {
     if (!all) return false;
     if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
   } else if (!PyList_Check(all.get())) {
-    binding::raise_type_check(all.get(), "PyList");
+    binding::raise_type_check(all.get(), "list");
     return false;
   }
   binding::PyRef text = binding::PyRef::steal(PyUnicode_FromString(name));

@@ -52,7 +52,9 @@ TEST(LogTimestamp, FractionDigitsAndOffsets) {
       {0, 19 * 60 + 32, "2025-03-14T09:26:53+00:20"},
       {0, 3600 + 29, "2025-03-14T09:26:53+01:00"},
       {0, -(5 * 3600 + 30 * 60 + 45), "2025-03-14T09:26:53-05:31"},
-      {0, -20, "2025-03-14T09:26:53+00:00"},
+      // The sign is the offset's own: a zone 20 seconds west of UTC is not UTC.
+      {0, -20, "2025-03-14T09:26:53-00:00"},
+      {0, 20, "2025-03-14T09:26:53+00:00"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(format_log_timestamp(local_fields(2025, 3, 14, 9, 26, 53, c.offset), c.nanoseconds),

@@ -24,7 +24,9 @@ std::string format_log_timestamp(const std::tm& local, long nanoseconds) {
 
   const long offset = local.tm_gmtoff;
   const long minutes = (std::labs(offset) + 30) / 60;
-  const char sign = offset < 0 && minutes != 0 ? '-' : '+';
+  // The sign is the offset's own, taken before the rounding: a zone a few seconds west of
+  // UTC is "-00:00", UTC itself "+00:00".
+  const char sign = offset < 0 ? '-' : '+';
   n = std::snprintf(text, sizeof text, "%c%02ld:%02ld", sign, minutes / 60, minutes % 60);
   out.append(text, static_cast<size_t>(n));
   return out;
