@@ -3,10 +3,16 @@
 // bounded<T>(capacity) gives a Sender (copyable: every copy is one more sending end) and a
 // Receiver (move-only: the one receiving end). The rules the writer threads rely on:
 //  - send() blocks while the queue holds `capacity` entries and fails once the Receiver is
-//    gone; the value is then dropped and the error text is kDisconnectedText.
+//    gone or the channel is closed; the value is then dropped and the error text is
+//    kDisconnectedText.
 //  - try_send() never blocks: it fails with Full or Disconnected.
-//  - the channel is disconnected for the receiver once every Sender is released and the
-//    queue is drained: recv() / recv_timeout() / try_recv() then report Disconnected.
+//  - the channel is disconnected for the receiver once every Sender is released, or the
+//    channel is closed, and the queue is drained: recv() / recv_timeout() / try_recv() then
+//    report Disconnected.
+//  - closing the channel (Receiver::close(), or a Closer made from a Sender) admits nothing
+//    more: every later send fails, and so does every send waiting for room, while what is
+//    queued stays for the receiver to take. A Closer does not count as a sending end, so it
+//    keeps nothing connected.
 //  - releasing the Receiver drops every queued value and wakes blocked senders, which fail.
 //  - len() is the number of queued values.
 //  - a Receiver may count the values it holds (count_held_in): each value taken is added to
@@ -46,11 +52,41 @@ struct State {
   const size_t capacity;
   size_t senders = 1;
   bool receiver_alive = true;
+  bool closed = false;  // nothing more is admitted
   size_t waiting_senders = 0;
   bool receiver_waiting = false;
+
+  bool admits() const { return receiver_alive && !closed; }
+  bool disconnected() const { return queue.empty() && (senders == 0 || closed); }
+
+  // Admits nothing more; wakes the senders waiting for room (they fail) and the receiver
+  // (which sees the channel disconnected once it has drained the queue).
+  void close() {
+    {
+      std::lock_guard lock(mutex);
+      closed = true;
+    }
+    not_full.notify_all();
+    not_empty.notify_all();
+  }
 };
 
 }  // namespace detail
+
+// Closes a channel without being one of its sending ends (see the top of this file).
+template <class T>
+class Closer {
+ public:
+  Closer() = default;
+  explicit Closer(std::shared_ptr<detail::State<T>> state) : state_(std::move(state)) {}
+
+  void close() const {
+    if (state_) state_->close();
+  }
+
+ private:
+  std::shared_ptr<detail::State<T>> state_;
+};
 
 template <class T>
 class Sender {
@@ -79,15 +115,16 @@ class Sender {
 
   explicit operator bool() const { return state_ != nullptr; }
 
-  // Blocks while the queue is full. Returns false (and drops `value`) once the receiver is gone.
+  // Blocks while the queue is full. Returns false (and drops `value`) once the receiver is gone
+  // or the channel is closed.
   bool send(T value) {
     std::unique_lock lock(state_->mutex);
-    while (state_->receiver_alive && state_->queue.size() >= state_->capacity) {
+    while (state_->admits() && state_->queue.size() >= state_->capacity) {
       ++state_->waiting_senders;
       state_->not_full.wait(lock);
       --state_->waiting_senders;
     }
-    if (!state_->receiver_alive) return false;
+    if (!state_->admits()) return false;
     state_->queue.push_back(std::move(value));
     const bool wake = state_->receiver_waiting;
     lock.unlock();
@@ -98,7 +135,7 @@ class Sender {
   // Never blocks. On failure `value` is dropped.
   TrySendError try_send(T value) {
     std::unique_lock lock(state_->mutex);
-    if (!state_->receiver_alive) return TrySendError::Disconnected;
+    if (!state_->admits()) return TrySendError::Disconnected;
     if (state_->queue.size() >= state_->capacity) return TrySendError::Full;
     state_->queue.push_back(std::move(value));
     const bool wake = state_->receiver_waiting;
@@ -111,6 +148,9 @@ class Sender {
     std::lock_guard lock(state_->mutex);
     return state_->queue.size();
   }
+
+  // A Closer of this channel.
+  Closer<T> closer() const { return Closer<T>(state_); }
 
  private:
   void release() {
@@ -161,7 +201,7 @@ class Receiver {
   std::optional<T> recv() {
     std::unique_lock lock(state_->mutex);
     while (state_->queue.empty()) {
-      if (state_->senders == 0) return std::nullopt;
+      if (state_->disconnected()) return std::nullopt;
       wait(lock, std::nullopt);
     }
     return pop(lock);
@@ -172,13 +212,13 @@ class Receiver {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(state_->mutex);
     while (state_->queue.empty()) {
-      if (state_->senders == 0) {
+      if (state_->disconnected()) {
         status = RecvStatus::Disconnected;
         return std::nullopt;
       }
       if (!wait(lock, deadline)) {
         if (!state_->queue.empty()) break;
-        status = state_->senders == 0 ? RecvStatus::Disconnected : RecvStatus::Timeout;
+        status = state_->disconnected() ? RecvStatus::Disconnected : RecvStatus::Timeout;
         return std::nullopt;
       }
     }
@@ -190,7 +230,7 @@ class Receiver {
   std::optional<T> try_recv(RecvStatus& status) {
     std::unique_lock lock(state_->mutex);
     if (state_->queue.empty()) {
-      status = state_->senders == 0 ? RecvStatus::Disconnected : RecvStatus::Empty;
+      status = state_->disconnected() ? RecvStatus::Disconnected : RecvStatus::Empty;
       return std::nullopt;
     }
     status = RecvStatus::Ok;
@@ -226,6 +266,9 @@ class Receiver {
     std::lock_guard lock(state_->mutex);
     return state_->queue.size();
   }
+
+  // Admits nothing more (see the top of this file); what is queued stays to be taken.
+  void close() { state_->close(); }
 
  private:
   // Returns false on time-out.

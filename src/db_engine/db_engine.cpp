@@ -3,14 +3,24 @@
 #include <stdexcept>
 
 #include "db_engine/write_worker.h"
+#include "util/format.h"
 
 namespace quorvane::db_engine {
+
+namespace {
+
+Err writes_not_committed(const std::string& message) {
+  return Err{format_message(lifecycle::kWritesNotCommittedPattern, {message})};
+}
+
+}  // namespace
 
 DBEngine::~DBEngine() {
   db_.reset();
   write_queue_ = channel::Sender<WriteOp>();
   worker_handle_.reset();
   worker_alive_.reset();
+  failure_.reset();
 }
 
 Result<DBEngine> DBEngine::open(const std::string& path) {
@@ -20,23 +30,26 @@ Result<DBEngine> DBEngine::open(const std::string& path) {
 
   auto queue = channel::bounded<WriteOp>(kWriteQueueCapacity);
   auto alive = std::make_shared<std::atomic<bool>>(true);
-  Result<JoinHandle> worker =
-      spawn_thread([receiver = std::move(queue.receiver), alive, db = db.value()]() mutable {
-        write_worker(std::move(receiver), std::move(alive), std::move(db));
+  auto failure = std::make_shared<lifecycle::CommitFailure>();
+  Result<JoinHandle> worker = spawn_thread(
+      [receiver = std::move(queue.receiver), alive, db = db.value(), failure]() mutable {
+        write_worker(std::move(receiver), std::move(alive), std::move(db), std::move(failure));
       });
   if (!worker) throw std::runtime_error(worker.error());
   return DBEngine(std::move(db).value(), std::move(queue.sender), std::move(worker).value(),
-                  std::move(alive));
+                  std::move(alive), std::move(failure));
 }
 
 Status DBEngine::close_engine() {
   if (!write_queue_.send(WriteOp::shutdown())) {
+    if (std::optional<std::string> failed = failure_->take()) return writes_not_committed(*failed);
     return Err{std::string("Failed to send shutdown signal ") + channel::kDisconnectedText};
   }
   if (!worker_handle_) return Status::Ok();
   JoinHandle worker = std::move(*worker_handle_);
   worker_handle_.reset();
   if (!worker.join()) return Err{"Background writer panicked during shut down {}"};
+  if (std::optional<std::string> failed = failure_->take()) return writes_not_committed(*failed);
   return Status::Ok();
 }
 

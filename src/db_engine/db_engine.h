@@ -4,7 +4,9 @@
 //
 // Fields are released in declaration order: the store handle (the store closes now only if
 // the worker has ended), the queue's only sending end (the worker drains what is queued and
-// ends), the worker's join handle (a running worker is left on its own), the alive flag.
+// ends), the worker's join handle (a running worker is left on its own), the alive flag, the
+// worker's failure.
+
 #pragma once
 
 #include <atomic>
@@ -14,6 +16,7 @@
 
 #include "channel/channel.h"
 #include "db_engine/write_op.h"
+#include "lifecycle/commit_failure.h"
 #include "store/store.h"
 #include "util/result.h"
 #include "util/thread.h"
@@ -34,7 +37,10 @@ class DBEngine {
 
   // Sends the shutdown operation and waits for the worker. Fails with
   // "Failed to send shutdown signal sending on a disconnected channel" once the worker has
-  // ended, or "Background writer panicked during shut down {}" when it ended by a fault.
+  // ended, or "Background writer panicked during shut down {}" when it ended by a fault. When
+  // the worker has stopped at a batch it could not commit, before the call or during it, the
+  // first call to learn of it fails with lifecycle::kWritesNotCommittedPattern and the store's
+  // message instead.
   Status close_engine();
 
   bool worker_alive() const { return worker_alive_->load(std::memory_order_acquire); }
@@ -45,16 +51,19 @@ class DBEngine {
 
  private:
   DBEngine(std::shared_ptr<store::Store> db, channel::Sender<WriteOp> write_queue,
-           JoinHandle worker, std::shared_ptr<std::atomic<bool>> worker_alive)
+           JoinHandle worker, std::shared_ptr<std::atomic<bool>> worker_alive,
+           std::shared_ptr<lifecycle::CommitFailure> failure)
       : db_(std::move(db)),
         write_queue_(std::move(write_queue)),
         worker_handle_(std::move(worker)),
-        worker_alive_(std::move(worker_alive)) {}
+        worker_alive_(std::move(worker_alive)),
+        failure_(std::move(failure)) {}
 
   std::shared_ptr<store::Store> db_;
   channel::Sender<WriteOp> write_queue_;
   std::optional<JoinHandle> worker_handle_;
   std::shared_ptr<std::atomic<bool>> worker_alive_;
+  std::shared_ptr<lifecycle::CommitFailure> failure_;
 };
 
 }  // namespace quorvane::db_engine

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "channel/batch.h"
@@ -12,10 +13,12 @@
 namespace quorvane::db_engine {
 
 void write_worker(channel::Receiver<WriteOp> queue, std::shared_ptr<std::atomic<bool>> worker_alive,
-                  std::shared_ptr<store::Store> db) {
+                  std::shared_ptr<store::Store> db,
+                  std::shared_ptr<lifecycle::CommitFailure> failure) {
   const WorkerExit exit_rule(std::move(worker_alive), [&] {
     queue = channel::Receiver<WriteOp>();  // what is left in it is dropped
     db.reset();
+    failure.reset();
   });
   std::vector<WriteOp> batch;  // freed before the exit rule runs
   batch.reserve(kMaxBatch);
@@ -27,10 +30,15 @@ void write_worker(channel::Receiver<WriteOp> queue, std::shared_ptr<std::atomic<
     if (status == channel::RecvStatus::Timeout) continue;
     if (status == channel::RecvStatus::Disconnected) return;
 
-    const bool shutdown = std::any_of(batch.begin(), batch.end(), [](const WriteOp& op) {
-      return op.kind == WriteOp::Kind::Shutdown;
-    });
-    (void)store::apply_batch(*db, applier, batch);
+    const auto is_shutdown = [](const WriteOp& op) { return op.kind == WriteOp::Kind::Shutdown; };
+    const bool shutdown = std::any_of(batch.begin(), batch.end(), is_shutdown);
+    const bool writes = !std::all_of(batch.begin(), batch.end(), is_shutdown);
+    std::string error;
+    if (store::apply_batch(*db, applier, batch, &error) != store::BatchOutcome::Committed &&
+        writes) {
+      failure->record(error);
+      return;
+    }
     if (shutdown) return;
     batch.clear();
   }

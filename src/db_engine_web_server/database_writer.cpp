@@ -32,12 +32,14 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
                      std::shared_ptr<std::atomic<bool>> worker_alive,
                      std::shared_ptr<std::atomic<size_t>> in_flight,
                      std::shared_ptr<store::Store> db,
-                     std::shared_ptr<std::atomic<size_t>> committed_count) {
+                     std::shared_ptr<std::atomic<size_t>> committed_count,
+                     std::shared_ptr<lifecycle::CommitFailure> failure) {
   const WorkerExit exit_rule(std::move(worker_alive), [&] {
     apply_queue = channel::Receiver<WriteOp>();
     in_flight.reset();
     db.reset();
     committed_count.reset();
+    failure.reset();
   });
   // An operation counts in in_flight from the moment it leaves the apply queue.
   apply_queue.count_held_in(in_flight);
@@ -72,7 +74,8 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
 
     // A batch that the store rolled back by itself part way fails to commit, and then nothing
     // of it counts as committed.
-    const store::BatchOutcome outcome = store::apply_batch(*db, applier, batch);
+    std::string error;
+    const store::BatchOutcome outcome = store::apply_batch(*db, applier, batch, &error);
     const bool tables_opened =
         outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
@@ -84,6 +87,10 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
       committed_count->fetch_add(framed, std::memory_order_acq_rel);
     }
     apply_queue.done(count);
+    if (outcome != store::BatchOutcome::Committed && framed != 0) {
+      failure->record(error);
+      return;
+    }
     if (shutdown) return;
     batch.clear();
   }

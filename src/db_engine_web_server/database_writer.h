@@ -17,10 +17,15 @@
 //  - after a successful commit `committed_count` grows by the batch's inserts, deletes and
 //    upserts (the frames the WAL writer wrote for them);
 //  - `in_flight` shrinks by the batch's size;
+//  - a batch of writes that was not committed (its transaction or tables could not be opened,
+//    or the commit failed: a full disk, an I/O error) ends the writer, with the store's
+//    message recorded in `failure`: the store keeps a prefix of the writes, and the WAL
+//    writer, whose next forward then fails, keeps the rest in the log (wal_writer.h);
 //  - a batch that held a WriteOp::Shutdown ends the writer.
 // It also ends when the apply queue is disconnected and drained. However it ends, it frees the
 // batch, stores false into `worker_alive`, then releases the apply queue and its holders of
-// `in_flight`, the store and `committed_count`. Errors of the store are dropped silently.
+// `in_flight`, the store and `committed_count`. Refusals of single records are dropped
+// silently; nothing is printed.
 #pragma once
 
 #include <atomic>
@@ -29,6 +34,7 @@
 
 #include "channel/channel.h"
 #include "db_engine_web_server/write_op.h"
+#include "lifecycle/commit_failure.h"
 #include "store/store.h"
 
 namespace quorvane::db_engine_web_server {
@@ -43,6 +49,7 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
                      std::shared_ptr<std::atomic<bool>> worker_alive,
                      std::shared_ptr<std::atomic<size_t>> in_flight,
                      std::shared_ptr<store::Store> db,
-                     std::shared_ptr<std::atomic<size_t>> committed_count);
+                     std::shared_ptr<std::atomic<size_t>> committed_count,
+                     std::shared_ptr<lifecycle::CommitFailure> failure);
 
 }  // namespace quorvane::db_engine_web_server

@@ -79,6 +79,7 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   server.wal_batch_ = std::make_shared<std::atomic<size_t>>(0);
   write.receiver.count_held_in(server.wal_batch_);
   auto committed_count = std::make_shared<std::atomic<size_t>>(0);
+  auto failure = std::make_shared<lifecycle::CommitFailure>();
 
   server.wal_writer_handle_ =
       start_thread([apply_tx = std::move(apply.sender), write_rx = std::move(write.receiver),
@@ -87,8 +88,8 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
       });
   server.database_writer_handle_ =
       start_thread([apply_rx = std::move(apply.receiver), alive = server.worker_alive_,
-                    in_flight = server.in_flight_, db, committed_count]() mutable {
-        database_writer(std::move(apply_rx), alive, in_flight, db, committed_count);
+                    in_flight = server.in_flight_, db, committed_count, failure]() mutable {
+        database_writer(std::move(apply_rx), alive, in_flight, db, committed_count, failure);
       });
   db.reset();
 

@@ -95,9 +95,9 @@ Status recover_wal_on_startup(store::Store& db, const std::string& wal_path) {
     switch (read_wal_frame(reader, remaining, frame, error)) {
       case WalRead::Frame:
         replay_frame(txn.value(), applier, frame);
-        // Once the store has rolled the transaction back by itself, nothing more is applied;
-        // the commit below then fails with the store's message.
-        more = txn->still_open();
+        // Once the transaction has failed, nothing more is applied; the commit below then
+        // fails with the store's message.
+        more = !txn->failed();
         break;
       case WalRead::End:
         more = false;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,25 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
   batch.reserve(1000);
   const auto is_shutdown = [](const WriteOp& op) { return op.kind == WriteOp::Kind::Shutdown; };
 
+  // Frames the batch, keeping (in order) the operations that are forwarded.
+  const auto frame_batch = [&] {
+    size_t frame_count = 0;
+    size_t kept = 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+      std::string error;
+      const FrameWrite written = write_wal_frame(log, frame_count, batch[i], &error);
+      if (written == FrameWrite::Failed) log_failure(error);
+      if (written == FrameWrite::TooLarge) continue;
+      if (kept != i) batch[kept] = std::move(batch[i]);
+      ++kept;
+    }
+    batch.resize(kept);
+    if (frame_count != 0) {
+      if (Status s = log.flush(); !s) log_failure(s.error());
+      frames_since_truncate += frame_count;
+    }
+  };
+
   for (;;) {
     const channel::RecvStatus status = channel::receive_batch(
         write_queue, std::chrono::milliseconds(5), kWalMaxBatch, batch, is_shutdown);
@@ -67,27 +87,23 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
       continue;
     }
 
-    // Frame the batch, keeping (in order) the operations that are forwarded.
     held = batch.size();
-    size_t frame_count = 0;
-    size_t kept = 0;
-    for (size_t i = 0; i < batch.size(); ++i) {
-      std::string error;
-      const FrameWrite written = write_wal_frame(log, frame_count, batch[i], &error);
-      if (written == FrameWrite::Failed) log_failure(error);
-      if (written == FrameWrite::TooLarge) continue;
-      if (kept != i) batch[kept] = std::move(batch[i]);
-      ++kept;
-    }
-    batch.resize(kept);
-    if (frame_count != 0) {
-      if (Status s = log.flush(); !s) log_failure(s.error());
-      frames_since_truncate += frame_count;
-    }
-
+    frame_batch();
     for (WriteOp& op : batch) {
       const bool shutdown = is_shutdown(op);
-      if (!apply_queue.send(std::move(op))) return;
+      if (!apply_queue.send(std::move(op))) {
+        // The database writer has stopped (at a batch it could not commit): what was accepted
+        // is kept in the log, for the next construction to replay. The queue admits nothing
+        // more; what it holds is framed, and the log is left as it is.
+        write_queue.close();
+        for (;;) {
+          batch.clear();
+          write_queue.done(std::exchange(held, 0));
+          held = write_queue.try_recv_many(batch, kWalMaxBatch);
+          if (held == 0) return;
+          frame_batch();
+        }
+      }
       if (shutdown) shutdown_forwarded = true;
     }
     // Only now, with every operation on the apply queue, does the batch stop counting as held.

@@ -17,8 +17,11 @@
 //    commit), the log is truncated to 0, writing goes back to offset 0, and `committed_count`
 //    and the frame count are set back to 0.
 //  - It ends after forwarding a WriteOp::Shutdown, when the write queue is disconnected and
-//    drained, when a forwarding send fails, or with a fault on any I/O error of the log (the
-//    batch in hand is then not forwarded). On every end: what is buffered is written out (an
+//    drained, or with a fault on any I/O error of the log (the batch in hand is then not
+//    forwarded). When a forwarding send fails (the database writer has stopped, at a batch
+//    it could not commit), it closes the write queue, so that no write is accepted any more,
+//    frames what the queue still holds, and ends: every write that was accepted is then in
+//    the log, which is not emptied, for the next construction to replay. On every end: what is buffered is written out (an
 //    error ignored) and the file closed and let go; `worker_alive` is stored false; the write queue
 //    is released (what is queued is dropped); unless a WriteOp::Shutdown went ahead already, one is
 //    forwarded, best effort, so that the database writer ends once it has applied what it was

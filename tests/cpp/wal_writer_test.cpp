@@ -156,7 +156,8 @@ struct PipelineFixture {
     database =
         spawn_thread([rx = std::move(apply.receiver), alive = alive, in_flight = in_flight, db = db,
                       committed = committed, done = database_writer_done]() mutable {
-          database_writer(std::move(rx), alive, in_flight, db, committed);
+          database_writer(std::move(rx), alive, in_flight, db, committed,
+                          std::make_shared<lifecycle::CommitFailure>());
           done->store(true);
         }).value();
   }

@@ -21,6 +21,7 @@ struct Fixture {
   CommitLog commits;
   channel::Endpoints<WriteOp> queue = channel::bounded<WriteOp>(kWriteQueueCapacity);
   std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
+  std::shared_ptr<lifecycle::CommitFailure> failure = std::make_shared<lifecycle::CommitFailure>();
   std::thread worker;
 
   Fixture() {
@@ -28,7 +29,9 @@ struct Fixture {
     EXPECT_TRUE(db->ensure_tables());
     commits.attach(*db);
   }
-  void start() { worker = std::thread(write_worker, std::move(queue.receiver), alive, db); }
+  void start() {
+    worker = std::thread(write_worker, std::move(queue.receiver), alive, db, failure);
+  }
   void join() { worker.join(); }
   ~Fixture() {
     if (worker.joinable()) {

@@ -1,0 +1,22 @@
+#include "lifecycle/commit_failure.h"
+
+namespace quorvane::lifecycle {
+
+void CommitFailure::record(std::string_view message) {
+  std::lock_guard lock(mutex_);
+  if (!message_) message_ = std::string(message);
+}
+
+std::optional<std::string> CommitFailure::take() {
+  std::lock_guard lock(mutex_);
+  if (!message_ || taken_) return std::nullopt;
+  taken_ = true;
+  return message_;
+}
+
+bool CommitFailure::pending() const {
+  std::lock_guard lock(mutex_);
+  return message_ && !taken_;
+}
+
+}  // namespace quorvane::lifecycle

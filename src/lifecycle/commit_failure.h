@@ -1,0 +1,37 @@
+// CommitFailure: what a writer thread leaves behind when it stops at a batch that it could not
+// commit (a transaction that could not be begun, tables that could not be opened, a failed
+// commit: a full disk, an I/O error). The writer records the store's message before it ends;
+// whoever tells the program about it takes it once (DBEngine's close_engine, or the commit at
+// the interpreter's exit, which prints it).
+//
+// Shared by the writer and its instance (and the exit registry) through std::shared_ptr; used
+// from any thread.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvane::lifecycle {
+
+// What DBEngine's close_engine raises after such a stop, the store's message in the braces.
+inline constexpr const char* kWritesNotCommittedPattern =
+    "Writes could not be committed; the background writer has stopped: {}";
+
+class CommitFailure {
+ public:
+  // Keeps the first message recorded.
+  void record(std::string_view message);
+  // The message, once: nothing when none was recorded or it was taken already.
+  std::optional<std::string> take();
+  // True when a message is recorded and nobody has taken it yet.
+  bool pending() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<std::string> message_;
+  bool taken_ = false;
+};
+
+}  // namespace quorvane::lifecycle
