@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "db_engine/write_worker.h"
+#include "lifecycle/exit_commit.h"
 #include "util/format.h"
 
 namespace quorvane::db_engine {
@@ -36,6 +37,13 @@ Result<DBEngine> DBEngine::open(const std::string& path) {
         write_worker(std::move(receiver), std::move(alive), std::move(db), std::move(failure));
       });
   if (!worker) throw std::runtime_error(worker.error());
+  lifecycle::register_writers(
+      {{{[closer = queue.sender.closer()] { closer.close(); }, worker->watch()}},
+       failure,
+       [path = db.value()->path()](std::string_view message) {
+         return format_message("DBEngine {}: {}",
+                               {path, writes_not_committed(std::string(message)).message});
+       }});
   return DBEngine(std::move(db).value(), std::move(queue.sender), std::move(worker).value(),
                   std::move(alive), std::move(failure));
 }

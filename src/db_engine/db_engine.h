@@ -6,7 +6,10 @@
 // the worker has ended), the queue's only sending end (the worker drains what is queued and
 // ends), the worker's join handle (a running worker is left on its own), the alive flag, the
 // worker's failure.
-
+//
+// Every instance registers its worker for the commit at the interpreter's exit
+// (lifecycle/exit_commit.h), which closes the write queue and waits for the worker, whether
+// the instance is still referenced or was released with the worker draining.
 #pragma once
 
 #include <atomic>

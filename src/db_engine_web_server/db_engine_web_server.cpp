@@ -9,6 +9,8 @@
 #include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/wal_replay.h"
 #include "db_engine_web_server/wal_writer.h"
+#include "lifecycle/exit_commit.h"
+#include "util/format.h"
 
 namespace quorvane::db_engine_web_server {
 
@@ -121,7 +123,29 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
           activity_log::log_writer(std::move(log_rx), log_path, alive);
         });
   }
+  server.register_for_exit(std::move(failure), wal_path);
   return Result<DBEngineWebServer>(std::move(server));
+}
+
+void DBEngineWebServer::register_for_exit(std::shared_ptr<lifecycle::CommitFailure> failure,
+                                          const std::string& wal_path) const {
+  lifecycle::InstanceWriters writers;
+  writers.stages.push_back({[closer = write_queue_.closer()] { closer.close(); },
+                            wal_writer_handle_->watch()});
+  // Ends once the WAL writer has forwarded (or dropped) its last operation.
+  writers.stages.push_back({{}, database_writer_handle_->watch()});
+  if (log_queue_) {
+    writers.stages.push_back({[closer = log_queue_->closer()] { closer.close(); },
+                              log_writer_handle_->watch()});
+  }
+  writers.failure = std::move(failure);
+  writers.failure_line = [path = db_->path(), wal_path](std::string_view message) {
+    return format_message(
+        "DBEngineWebServer {}: {}; the write-ahead log {} keeps them for the next "
+        "construction to replay",
+        {path, format_message(lifecycle::kWritesNotCommittedPattern, {message}), wal_path});
+  };
+  lifecycle::register_writers(std::move(writers));
 }
 
 void DBEngineWebServer::close_engine() {

@@ -10,6 +10,12 @@
 // apply queue's second sending end (the database writer then applies what is forwarded and
 // ends), the join handles (running threads are left on their own), the alive flag, the log
 // queue (the log writer writes what is queued and ends), the log writer's handle, the counters.
+//
+// Every instance registers its writers for the commit at the interpreter's exit
+// (lifecycle/exit_commit.h), which closes the write queue, waits for the WAL writer and then
+// the database writer, closes the log queue and waits for the log writer: the same sequence
+// as close_engine, whether the instance is still referenced or was released with its writers
+// draining (or kept running by a backup scheduler's sending end).
 #pragma once
 
 #include <atomic>
@@ -21,6 +27,7 @@
 #include "channel/channel.h"
 #include "db_engine_web_server/activity_log/log_op.h"
 #include "db_engine_web_server/write_op.h"
+#include "lifecycle/commit_failure.h"
 #include "store/store.h"
 #include "util/result.h"
 #include "util/thread.h"
@@ -76,6 +83,8 @@ class DBEngineWebServer {
 
  private:
   DBEngineWebServer() = default;
+  void register_for_exit(std::shared_ptr<lifecycle::CommitFailure> failure,
+                         const std::string& wal_path) const;
 
   std::shared_ptr<store::Store> db_;
   channel::Sender<WriteOp> write_queue_;

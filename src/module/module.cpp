@@ -4,7 +4,8 @@
 // Adding a class N: create (once per process) its type object, append N to the module's
 // __all__ (created when missing) and set the attribute N. A failure while adding DBEngine
 // fails the import; one while adding DBEngineWebServer is dropped. A failure to append to
-// __all__ is a fault for either class.
+// __all__ is a fault for either class. The first execution step of the process also hooks in
+// the commit of every instance's writes at the interpreter's end (exit_hook.h).
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "binding/python.h"
 #include "db_engine/db_engine_class.h"
 #include "db_engine_web_server/db_engine_web_server_class.h"
+#include "module/exit_hook.h"
 
 namespace quorvane::module {
 
@@ -60,6 +62,7 @@ int quorvane_exec(PyObject* module) {
       binding::raise_type_check(module, "PyModule");
       return -1;
     }
+    if (!hook_exit_commit()) return -1;
     if (!add_class(module, "DBEngine", db_engine::db_engine_type)) return -1;
     // The import succeeds without DBEngineWebServer when it cannot be added.
     if (!add_class(module, "DBEngineWebServer", db_engine_web_server::db_engine_web_server_type)) {

@@ -10,7 +10,7 @@ JoinHandle& JoinHandle::operator=(JoinHandle&& other) noexcept {
   if (this != &other) {
     detach();
     thread_ = std::move(other.thread_);
-    faulted_ = std::move(other.faulted_);
+    state_ = std::move(other.state_);
   }
   return *this;
 }
@@ -20,11 +20,22 @@ JoinHandle::~JoinHandle() { detach(); }
 bool JoinHandle::join() {
   if (!thread_.joinable()) return true;
   thread_.join();
-  return !(faulted_ && faulted_->load(std::memory_order_acquire));
+  return !(state_ && state_->faulted.load(std::memory_order_acquire));
 }
 
 void JoinHandle::detach() {
   if (thread_.joinable()) thread_.detach();
+}
+
+bool ThreadWatch::finished() const {
+  return !state_ || state_->finished.load(std::memory_order_acquire);
+}
+
+void ThreadWatch::wait() const {
+  if (!state_) return;
+  while (!state_->finished.load(std::memory_order_acquire)) {
+    state_->finished.wait(false, std::memory_order_acquire);
+  }
 }
 
 namespace thread_detail {
@@ -48,6 +59,11 @@ void run_reporting_faults(void (*run)(void*), void* body, std::atomic<bool>& fau
     faulted.store(true, std::memory_order_release);
     report_fault("unknown fault");
   }
+}
+
+void mark_finished(ThreadState& state) noexcept {
+  state.finished.store(true, std::memory_order_release);
+  state.finished.notify_all();
 }
 
 Err spawn_failure(const std::system_error& error) {

@@ -1,5 +1,6 @@
 #include "db_engine_web_server/backup/backup_worker.h"
 
+#include "lifecycle/exit_commit.h"
 #include "store/backup_copy.h"
 #include "util/console.h"
 #include "util/format.h"
@@ -38,8 +39,11 @@ void backup_worker(const std::string& target_path, std::shared_ptr<store::Store>
 }
 
 Status spawn_backup_worker(std::string target_path, std::shared_ptr<store::Store> db) {
-  Result<JoinHandle> worker =
-      spawn_thread([target_path = std::move(target_path), db = std::move(db)]() mutable {
+  // Counted from before it starts until it has printed its outcome: the commit at the
+  // interpreter's exit waits for it.
+  lifecycle::BackgroundTask task;
+  Result<JoinHandle> worker = spawn_thread(
+      [target_path = std::move(target_path), db = std::move(db), task = std::move(task)]() mutable {
         backup_worker(target_path, std::move(db));
       });
   if (!worker) return std::move(worker).take_error();

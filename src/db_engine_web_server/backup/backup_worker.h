@@ -13,7 +13,8 @@
 
 namespace quorvane::db_engine_web_server::backup {
 
-// Starts the worker on a new detached thread holding its own share of the store. Fails with
+// Starts the worker on a new detached thread holding its own share of the store; the commit at
+// the interpreter's exit waits for it (lifecycle::BackgroundTask). Fails with
 // "failed to spawn thread: <system error>" when the thread cannot be started.
 Status spawn_backup_worker(std::string target_path, std::shared_ptr<store::Store> db);
 
