@@ -3,10 +3,11 @@
 import json
 import os
 import re
+import subprocess
 
 import pytest
 
-from conftest import CRASHED
+from conftest import CRASHED, python
 from quorvane import DBEngineWebServer
 
 TIMESTAMP = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{6}|\.\d{9})?[+-]\d\d:\d\d$")
@@ -121,3 +122,30 @@ def test_an_activity_log_that_cannot_be_opened_stops_the_writes(db_path, wait_un
     assert db.filter_by_metadata("n", "1", None, None) in ([], [("probe", {"n": 1})])
     db.close_engine()
     assert db.get_many(["missing"]) == [("missing", None)]
+
+
+# The zone's offset as the timestamp ends: its sign is the offset's own, taken before it is
+# rounded to minutes, so a zone a few seconds west of UTC is not written as UTC.
+ZONE_OFFSETS = [
+    ("UTC0", "+00:00"),
+    ("ABC0:00:20", "-00:00"),
+    ("ABC-0:00:20", "+00:00"),
+    ("ABC0:00:40", "-00:01"),
+    ("ABC-1", "+01:00"),
+    ("ABC5:30", "-05:30"),
+]
+
+
+@pytest.mark.parametrize("tz,suffix", ZONE_OFFSETS)
+def test_the_timestamp_ends_with_the_zones_offset(db_path, tz, suffix):
+    # The zone is read when the process first asks for local time: a fresh interpreter each.
+    code = ("import sys, quorvane\n"
+            "db = quorvane.DBEngineWebServer(sys.argv[1], enable_logging=True)\n"
+            "db.insert('a', {})\n"
+            "db.close_engine()\n")
+    command, options = python(code, db_path)
+    options["env"]["TZ"] = tz
+    subprocess.run(command, check=True, timeout=60, **options)
+    [line] = log_lines(db_path)
+    timestamp = json.loads(line)["timestamp"]
+    assert TIMESTAMP.match(timestamp) and timestamp.endswith(suffix), timestamp

@@ -97,9 +97,15 @@ def test_exec_appends_to_an_existing_all_list():
     assert module.DBEngineWebServer is quorvane.DBEngineWebServer
 
 
-def test_exec_refuses_an_all_that_is_not_a_list():
+@pytest.mark.parametrize("all_names,message", [
+    (("not", "a", "list"), "'tuple' object is not an instance of 'list'"),
+    ("DBEngine", "'str' object is not an instance of 'list'"),
+    (None, "'None' is not an instance of 'list'"),
+])
+def test_exec_refuses_an_all_that_is_not_a_list(all_names, message):
     spec = importlib.util.find_spec("quorvane")
     module = importlib.util.module_from_spec(spec)
-    module.__all__ = ("not", "a", "list")
-    with pytest.raises(TypeError):
+    module.__all__ = all_names
+    with pytest.raises(TypeError) as raised:
         spec.loader.exec_module(module)
+    assert str(raised.value) == message
