@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tests the one built wheel (dist/, made by scripts/setup.sh) under every CPython from 3.10 to
-# 3.13 that the machine has besides Debian's /usr/bin/python3: pyenv's, the newest release of
-# each version under $PYENV_ROOT/versions. A version that is absent is skipped, and said so.
+# 3.13 that the machine has besides Debian's /usr/bin/python3 (which scripts/test.sh tests
+# itself): pyenv's, the newest release of each version under $PYENV_ROOT/versions. A version
+# that is absent is skipped, and said so; the last line names every interpreter tested.
 # For each interpreter:
 #   - the module must build against it: every source that includes Python.h compiles against
 #     its headers (scripts/compile_against.py), and meson configures a build for it where this
@@ -92,16 +93,24 @@ print(f"Python {sys.version.split()[0]}: testing {quorvane.__file__}")'
     "$root/tests/python"
 }
 
-found=() pythons=()
+debian_version=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+debian_release=$(/usr/bin/python3 -c 'import platform; print(platform.python_version())')
+
+found=() pythons=() releases=()
 for version in "${versions[@]}"; do
   python=$(newest_python "$version")
   if [ -z "$python" ]; then
-    echo "Python $version: absent, skipped"
+    if [ "$version" = "$debian_version" ]; then
+      echo "Python $version: no pyenv interpreter; Debian's /usr/bin/python3 ($debian_release) is tested by scripts/test.sh"
+    else
+      echo "Python $version: absent, skipped"
+    fi
     continue
   fi
   build_check "$version" "$python"
   found+=("$version")
   pythons+=("$python")
+  releases+=("$("$python" -c 'import platform; print(platform.python_version())')")
 done
 
 for i in "${!found[@]}"; do
@@ -121,4 +130,6 @@ if [ ${#failed[@]} -gt 0 ]; then
   echo "the tests failed under Python ${failed[*]}" >&2
   exit 1
 fi
-echo "tested under Python ${found[*]:-none}"
+tested="Debian's Python $debian_release (/usr/bin/python3, scripts/test.sh)"
+[ ${#releases[@]} -gt 0 ] && tested+=" and pyenv's Python ${releases[*]}"
+echo "tested the wheel under $tested"

@@ -3,6 +3,7 @@ module and sees Debian's mypy, such as .venv):
 
 - mypy (Debian's, for PYTHON's site packages, so it finds the installed stubs and not the
   source tree) finds no error in uses.py, and in misuses.py exactly the errors marked there;
+- every Python example of the README type-checks with --strict and runs with PYTHON;
 - stubtest finds the stubs in agreement with the module's own signatures;
 - uses.py, run with PYTHON, shows that the module takes every call written there.
 
@@ -17,6 +18,7 @@ import tempfile
 import tokenize
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+README = os.path.join(HERE, os.pardir, os.pardir, "README.md")
 USES = os.path.join(HERE, "uses.py")
 MISUSES = os.path.join(HERE, "misuses.py")
 MARKER = re.compile(r"#\s*E:\s*(.*?)\s*(?=#\s*E:|$)")
@@ -45,6 +47,19 @@ def mypy_errors(python, path, cwd):
     if result.returncode != (1 if errors else 0):
         sys.exit(f"mypy ended with {result.returncode} on {path}:\n{result.stdout}{result.stderr}")
     return errors
+
+
+def readme_examples(work):
+    """The README's ```python blocks, each written to a file of its own in work; their paths."""
+    with open(README, encoding="utf-8") as f:
+        blocks = re.findall(r"^```python\n(.*?)^```$", f.read(), re.DOTALL | re.MULTILINE)
+    paths = []
+    for n, block in enumerate(blocks, 1):
+        path = os.path.join(work, f"readme_example_{n}.py")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(block)
+        paths.append(path)
+    return paths
 
 
 def marked_errors(path):
@@ -84,6 +99,19 @@ def main(python):
         count = sum(len(parts) for parts in expected.values())
         print(f"mypy: uses.py: {sum(map(len, uses.values()))} errors; misuses.py: "
               f"{sum(map(len, found.values()))} errors, {count} expected")
+
+        examples = readme_examples(work)
+        if not examples:
+            failures.append("the README holds no Python example")
+        for path in examples:
+            name = os.path.basename(path)
+            if errors := mypy_errors(python, path, work):
+                failures.append(f"mypy found errors in the README's {name}: {dict(errors)}")
+            with tempfile.TemporaryDirectory() as cwd:
+                ran = run([python, path], cwd)
+            if ran.returncode != 0:
+                failures.append(f"the README's {name} failed when run:\n{ran.stdout}{ran.stderr}")
+        print(f"README: {len(examples)} examples type-check with --strict and run")
 
         stubtest = run([python, "-m", "mypy.stubtest", "--concise", "quorvane"], work)
         if stubtest.returncode != 0:
