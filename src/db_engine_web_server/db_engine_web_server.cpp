@@ -130,13 +130,13 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
 void DBEngineWebServer::register_for_exit(std::shared_ptr<lifecycle::CommitFailure> failure,
                                           const std::string& wal_path) const {
   lifecycle::InstanceWriters writers;
-  writers.stages.push_back({[closer = write_queue_.closer()] { closer.close(); },
-                            wal_writer_handle_->watch()});
+  writers.stages.push_back(
+      {[closer = write_queue_.closer()] { closer.close(); }, wal_writer_handle_->watch()});
   // Ends once the WAL writer has forwarded (or dropped) its last operation.
   writers.stages.push_back({{}, database_writer_handle_->watch()});
   if (log_queue_) {
-    writers.stages.push_back({[closer = log_queue_->closer()] { closer.close(); },
-                              log_writer_handle_->watch()});
+    writers.stages.push_back(
+        {[closer = log_queue_->closer()] { closer.close(); }, log_writer_handle_->watch()});
   }
   writers.failure = std::move(failure);
   writers.failure_line = [path = db_->path(), wal_path](std::string_view message) {

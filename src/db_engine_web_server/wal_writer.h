@@ -21,11 +21,12 @@
 //    forwarded). When a forwarding send fails (the database writer has stopped, at a batch
 //    it could not commit), it closes the write queue, so that no write is accepted any more,
 //    frames what the queue still holds, and ends: every write that was accepted is then in
-//    the log, which is not emptied, for the next construction to replay. On every end: what is buffered is written out (an
-//    error ignored) and the file closed and let go; `worker_alive` is stored false; the write queue
-//    is released (what is queued is dropped); unless a WriteOp::Shutdown went ahead already, one is
-//    forwarded, best effort, so that the database writer ends once it has applied what it was
-//    given; then the apply queue's sending end is released.
+//    the log, which is not emptied, for the next construction to replay.
+//  - On every end: what is buffered is written out (an error ignored) and the file closed and
+//    let go; `worker_alive` is stored false; the write queue is released (what is queued is
+//    dropped); unless a WriteOp::Shutdown went ahead already, one is forwarded, best effort,
+//    so that the database writer ends once it has applied what it was given; then the apply
+//    queue's sending end is released.
 //  - An operation too large to frame (an id or document of 4 GiB or more, which the store
 //    could not hold anyway) is dropped unframed and not forwarded.
 #pragma once

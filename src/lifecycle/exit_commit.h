@@ -57,7 +57,8 @@ void commit_writes_at_exit();
 class BackgroundTask {
  public:
   BackgroundTask();
-  BackgroundTask(BackgroundTask&& other) noexcept : counted_(std::exchange(other.counted_, false)) {}
+  BackgroundTask(BackgroundTask&& other) noexcept
+      : counted_(std::exchange(other.counted_, false)) {}
   BackgroundTask& operator=(BackgroundTask&&) = delete;
   BackgroundTask(const BackgroundTask&) = delete;
   BackgroundTask& operator=(const BackgroundTask&) = delete;

@@ -30,8 +30,8 @@ bool hook_exit_commit() {
   binding::PyRef function =
       binding::PyRef::steal(PyCFunction_NewEx(&commit_writes_def, nullptr, nullptr));
   if (!function) return false;
-  binding::PyRef registered = binding::PyRef::steal(
-      PyObject_CallMethod(atexit.get(), "register", "O", function.get()));
+  binding::PyRef registered =
+      binding::PyRef::steal(PyObject_CallMethod(atexit.get(), "register", "O", function.get()));
   if (!registered) return false;
   (void)Py_AtExit(commit_writes_after_finalization);
   hooked = true;

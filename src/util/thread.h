@@ -91,8 +91,8 @@ Result<JoinHandle> spawn_thread(Body body) {
   auto state = std::make_shared<thread_detail::ThreadState>();
   try {
     std::thread thread([body = std::optional<Body>(std::move(body)), state]() mutable {
-      thread_detail::run_reporting_faults([](void* b) { (**static_cast<std::optional<Body>*>(b))(); },
-                                          &body, state->faulted);
+      thread_detail::run_reporting_faults(
+          [](void* b) { (**static_cast<std::optional<Body>*>(b))(); }, &body, state->faulted);
       body.reset();
       thread_detail::mark_finished(*state);
     });

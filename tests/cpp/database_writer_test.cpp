@@ -34,7 +34,7 @@ struct Fixture {
     thread = spawn_thread([rx = std::move(apply.receiver), alive = alive, in_flight = in_flight,
                            db = db, committed = committed]() mutable {
                database_writer(std::move(rx), alive, in_flight, db, committed,
-                          std::make_shared<lifecycle::CommitFailure>());
+                               std::make_shared<lifecycle::CommitFailure>());
              }).value();
   }
   bool join() { return thread->join(); }
