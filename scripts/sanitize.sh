@@ -59,7 +59,7 @@ for step in "${steps[@]}"; do
     tsan)
       echo "== C++ tests of the channel and the threads under ThreadSanitizer"
       setup build-tsan "${common[@]}" -Db_sanitize=thread
-      tests=(channel write_worker wal_writer database_writer activity_log backup)
+      tests=(channel exit_commit write_worker wal_writer database_writer activity_log backup)
       targets=()
       for t in "${tests[@]}"; do targets+=("tests/cpp/${t}_test"); done
       ninja -C build-tsan "${targets[@]}" >/dev/null

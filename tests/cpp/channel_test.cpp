@@ -97,6 +97,56 @@ TEST(Channel, BlockedSenderWaitsForRoomAndFailsWhenReceiverGoes) {
   EXPECT_EQ(outcome.load(), 0);
 }
 
+// Closing, from either side, admits nothing more: a send waiting for room fails, later sends
+// fail, and the receiver takes what was queued before it sees the channel disconnected. A
+// Closer is no sending end: it keeps nothing connected.
+TEST(Channel, ClosingAdmitsNothingMoreAndLeavesTheQueueToDrain) {
+  for (const bool from_receiver : {false, true}) {
+    auto [tx, rx] = bounded<int>(2);
+    const Closer<int> closer = tx.closer();
+    ASSERT_TRUE(tx.send(1));
+    ASSERT_TRUE(tx.send(2));
+    std::atomic<int> outcome{-1};
+    std::thread blocked([&, s = tx]() mutable { outcome = s.send(3) ? 1 : 0; });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(outcome.load(), -1);  // waiting for room
+    RecvStatus status;
+    if (from_receiver) {
+      rx.close();
+    } else {
+      closer.close();
+    }
+    blocked.join();
+    EXPECT_EQ(outcome.load(), 0);
+    EXPECT_FALSE(tx.send(4));
+    EXPECT_EQ(tx.try_send(5), TrySendError::Disconnected);
+    EXPECT_EQ(*rx.recv_timeout(1s, status), 1);
+    EXPECT_EQ(*rx.try_recv(status), 2);
+    EXPECT_FALSE(rx.recv_timeout(1s, status));
+    EXPECT_EQ(status, RecvStatus::Disconnected);
+    EXPECT_FALSE(rx.recv());
+  }
+
+  // A receiver waiting on an empty queue wakes at the close.
+  auto [tx, rx] = bounded<int>(2);
+  std::thread closing([closer = tx.closer()] {
+    std::this_thread::sleep_for(20ms);
+    closer.close();
+  });
+  RecvStatus status;
+  EXPECT_FALSE(rx.recv_timeout(10s, status));
+  EXPECT_EQ(status, RecvStatus::Disconnected);
+  closing.join();
+
+  // The Closer alone does not keep the channel connected.
+  auto [tx2, rx2] = bounded<int>(2);
+  const Closer<int> kept = tx2.closer();
+  tx2 = Sender<int>();
+  EXPECT_FALSE(rx2.try_recv(status));
+  EXPECT_EQ(status, RecvStatus::Disconnected);
+  kept.close();
+}
+
 TEST(Channel, ReleasingTheReceiverDropsQueuedValues) {
   auto [tx, rx] = bounded<std::shared_ptr<int>>(4);
   auto value = std::make_shared<int>(7);

@@ -23,6 +23,7 @@ struct Fixture {
   std::shared_ptr<std::atomic<bool>> alive = std::make_shared<std::atomic<bool>>(true);
   std::shared_ptr<std::atomic<size_t>> in_flight = std::make_shared<std::atomic<size_t>>(0);
   std::shared_ptr<std::atomic<size_t>> committed = std::make_shared<std::atomic<size_t>>(0);
+  std::shared_ptr<lifecycle::CommitFailure> failure = std::make_shared<lifecycle::CommitFailure>();
   std::optional<JoinHandle> thread;
 
   Fixture() {
@@ -32,9 +33,8 @@ struct Fixture {
   }
   void start() {
     thread = spawn_thread([rx = std::move(apply.receiver), alive = alive, in_flight = in_flight,
-                           db = db, committed = committed]() mutable {
-               database_writer(std::move(rx), alive, in_flight, db, committed,
-                               std::make_shared<lifecycle::CommitFailure>());
+                           db = db, committed = committed, failure = failure]() mutable {
+               database_writer(std::move(rx), alive, in_flight, db, committed, failure);
              }).value();
   }
   bool join() { return thread->join(); }
@@ -126,6 +126,21 @@ TEST(DatabaseWriter, AShutdownEndsTheWriterWhenTheTransactionCannotBegin) {
   EXPECT_FALSE(f.alive->load());
   EXPECT_EQ(f.committed->load(), 0u);  // the log is never emptied over an unapplied batch
   EXPECT_EQ(f.in_flight->load(), 0u);
+  EXPECT_TRUE(testing::dump_documents(*f.db).empty());
+}
+
+TEST(DatabaseWriter, StopsAtABatchOfWritesItCannotCommit) {
+  Fixture f;
+  f.commits.refuse = [] { return true; };
+  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("a", document::DocBytes::copy_of("{}"))));
+  ASSERT_TRUE(f.apply.sender.send(WriteOp::insert("b", document::DocBytes::copy_of("{}"))));
+  f.start();
+  EXPECT_TRUE(f.join());  // no shutdown was sent: the failed commit ended it
+  EXPECT_FALSE(f.alive->load());
+  EXPECT_EQ(f.failure->take(), std::optional<std::string>("constraint failed"));
+  EXPECT_EQ(f.committed->load(), 0u);  // the log is never emptied over it
+  EXPECT_EQ(f.in_flight->load(), 0u);
+  EXPECT_FALSE(f.apply.sender.send(WriteOp::shutdown()));
   EXPECT_TRUE(testing::dump_documents(*f.db).empty());
 }
 

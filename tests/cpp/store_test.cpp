@@ -163,6 +163,55 @@ TEST(ApplyOperation, InsertUpsertDeleteKeepTheIndexExact) {
   EXPECT_EQ(testing::dump_index(*store), (Index{{"b.1", "x"}}));
 }
 
+// A batch is committed whole or not at all: a record beyond what the store holds is refused
+// on its own, while a failure of the store part way (here the file may grow no further: a
+// full disk) fails the batch, which is then rolled back with the store's message.
+TEST(WriteBatch, CommitsEveryOperationButRefusedRecordsOrNone) {
+  TempDir dir;
+  auto store = open_store(dir.file("a.db"));
+  Connection& writer = test_access::writer_connection(*store);
+  OperationApplier applier;
+  auto run_batch = [&](const std::vector<std::pair<std::string, std::string>>& inserts,
+                       std::string* error) {
+    std::vector<document::DocBytes> docs;
+    for (const auto& insert : inserts) docs.push_back(document::DocBytes::copy_of(insert.second));
+    return run_write_batch(
+        *store,
+        [&](WriteTransaction& txn) {
+          for (size_t i = 0; i < inserts.size() && !txn.failed(); ++i) {
+            (void)applier.apply(txn, OpKind::Insert, inserts[i].first, &docs[i]);
+          }
+        },
+        error);
+  };
+  const std::string small = R"({"k":"v"})";
+  const std::string large = R"({"k":")" + std::string(200000, 'x') + R"("})";
+  std::string error;
+  ASSERT_EQ(run_batch({{"before", small}}, &error), BatchOutcome::Committed);
+
+  const int length_limit = sqlite3_limit(writer.get(), SQLITE_LIMIT_LENGTH, 100000);
+  EXPECT_EQ(run_batch({{"a", small}, {"refused", large}, {"b", small}}, &error),
+            BatchOutcome::Committed);
+  (void)sqlite3_limit(writer.get(), SQLITE_LIMIT_LENGTH, length_limit);
+  auto docs = testing::dump_documents(*store);
+  EXPECT_TRUE(docs.count("a") && docs.count("b") && !docs.count("refused"));
+
+  ASSERT_TRUE(writer.exec("PRAGMA max_page_count=1"));  // no more than the file has
+  EXPECT_EQ(run_batch({{"c", small}, {"full", large}, {"d", small}}, &error),
+            BatchOutcome::CommitFailed);
+  EXPECT_EQ(error, "database or disk is full");
+  ASSERT_TRUE(writer.exec("PRAGMA max_page_count=1073741823"));
+  docs = testing::dump_documents(*store);
+  EXPECT_EQ(docs.size(), 3u);
+  EXPECT_FALSE(docs.count("c") || docs.count("full") || docs.count("d"));
+  EXPECT_TRUE(testing::dump_index(*store).count({"k.v", "a"}));
+  EXPECT_FALSE(testing::dump_index(*store).count({"k.v", "c"}));
+
+  // The store takes the next batch as before.
+  ASSERT_EQ(run_batch({{"c", small}, {"full", large}}, &error), BatchOutcome::Committed);
+  EXPECT_EQ(testing::dump_documents(*store).size(), 5u);
+}
+
 // A batch writes its index changes at the end, net per (key, id) pair and in key order; the
 // tables must end exactly as when each operation is committed on its own. The operations mix
 // inserts, upserts and deletes over a few ids and overlapping keys, ids out of order, shared

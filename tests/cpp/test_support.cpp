@@ -96,7 +96,7 @@ int CommitLog::hook(void* self) {
     log->totals_.push_back(sqlite3_total_changes(log->db_));
   }
   if (log->on_commit) log->on_commit();
-  return 0;
+  return log->refuse && log->refuse() ? 1 : 0;
 }
 
 std::vector<int> CommitLog::batch_sizes() {

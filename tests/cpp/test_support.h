@@ -61,12 +61,15 @@ std::set<std::pair<std::string, std::string>> dump_index(store::Store& store);
 
 // Records, at every commit of the store's writer connection, how many rows the store has
 // changed in all so far: the differences are the batch sizes when each operation changes one
-// row. `on_commit`, when set, also runs at every commit (on the committing thread).
+// row. `on_commit`, when set, also runs at every commit (on the committing thread); when
+// `refuse`, set, returns true there, the store turns that commit into a rollback and the
+// commit fails.
 class CommitLog {
  public:
   void attach(store::Store& store);
   std::vector<int> batch_sizes();
   std::function<void()> on_commit;
+  std::function<bool()> refuse;
 
  private:
   static int hook(void* self);

@@ -144,11 +144,13 @@ struct PipelineFixture {
   std::shared_ptr<std::atomic<bool>> database_writer_done =
       std::make_shared<std::atomic<bool>>(false);
   std::optional<JoinHandle> wal, database;
+  testing::CommitLog commits;
 
   explicit PipelineFixture(const std::string& log_path = {}) {
     wal_path = log_path.empty() ? dir.file("db.wal") : log_path;
     db = store::Store::open(dir.file("db")).value();
     EXPECT_TRUE(db->ensure_tables());
+    commits.attach(*db);
     wal = spawn_thread([tx = std::move(apply.sender), rx = std::move(write.receiver),
                         path = wal_path, alive = alive, committed = committed]() mutable {
             wal_writer(std::move(tx), std::move(rx), path, alive, committed);
@@ -206,6 +208,26 @@ TEST(WalPipeline, AnIoErrorOnTheLogEndsBothWritersThoughTheApplyQueueStaysConnec
     EXPECT_TRUE(testing::dump_documents(*f.db).empty());
     EXPECT_FALSE(f.write.sender.send(small_insert(3)));
   }
+}
+
+TEST(WalPipeline, WhenTheDatabaseWriterStopsEveryAcceptedWriteStaysInTheLog) {
+  PipelineFixture f;
+  f.commits.refuse = [] { return true; };  // as on a full disk
+  size_t accepted = 0;
+  for (int i = 0; i < 20000; ++i) {
+    if (!f.write.sender.send(small_insert(i))) break;
+    ++accepted;
+  }
+  // The database writer stops at its first batch; the WAL writer, whose next forward fails,
+  // closes the write queue, frames what it holds and ends.
+  EXPECT_TRUE(f.database->join());
+  EXPECT_TRUE(f.wal->join());
+  EXPECT_FALSE(f.alive->load());
+  EXPECT_FALSE(f.write.sender.send(small_insert(-1)));
+  EXPECT_GT(accepted, 0u);
+  EXPECT_EQ(file_size(f.wal_path), accepted * kSmallFrame);
+  EXPECT_EQ(f.committed->load(), 0u);
+  EXPECT_TRUE(testing::dump_documents(*f.db).empty());
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,6 +89,38 @@ TEST(WriteWorker, ShutdownEndsTheWorkerWhenTheTransactionCannotBegin) {
   EXPECT_FALSE(f.alive->load());
   ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("ROLLBACK"));
   EXPECT_TRUE(testing::dump_documents(*f.db).empty());
+  EXPECT_EQ(f.failure->take(),
+            std::optional<std::string>("cannot start a transaction within a transaction"));
+}
+
+TEST(WriteWorker, StopsAtTheFirstBatchItCannotCommit) {
+  Fixture f;
+  std::atomic<int> commits{0};
+  f.commits.refuse = [&] { return ++commits > 1; };  // every commit after the first
+  f.start();
+  ASSERT_TRUE(f.queue.sender.send(plain_insert("first")));
+  ASSERT_TRUE(testing::wait_until([&] { return testing::dump_documents(*f.db).count("first"); }));
+  // The next batch is refused at its commit: the worker ends there, without a word, leaving
+  // the store as it was and the store's message for close_engine.
+  ASSERT_TRUE(f.queue.sender.send(plain_insert("second")));
+  f.join();
+  EXPECT_FALSE(f.alive->load());
+  EXPECT_TRUE(f.failure->pending());
+  EXPECT_EQ(f.failure->take(), std::optional<std::string>("constraint failed"));
+  EXPECT_FALSE(f.failure->take());
+  EXPECT_FALSE(f.queue.sender.send(plain_insert("third")));
+  EXPECT_EQ(testing::dump_documents(*f.db).size(), 1u);
+}
+
+TEST(WriteWorker, ABatchOfShutdownAloneRecordsNoFailure) {
+  Fixture f;
+  ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("BEGIN"));
+  ASSERT_TRUE(f.queue.sender.send(WriteOp::shutdown()));
+  f.start();
+  f.join();
+  ASSERT_TRUE(store::test_access::writer_connection(*f.db).exec("ROLLBACK"));
+  EXPECT_FALSE(f.alive->load());
+  EXPECT_FALSE(f.failure->pending());
 }
 
 TEST(WriteWorker, DisconnectedQueueIsDrainedThenTheWorkerEndsAndReleasesTheStore) {
