@@ -7,8 +7,6 @@
 // park_thread.h) is no fault: it parks the thread.
 #pragma once
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <string>
 #include <string_view>
@@ -58,11 +56,11 @@ template <class R, class F>
 R guarded(F&& body) noexcept {
   try {
     return body();
-  } catch (const abi::__forced_unwind&) {
-    park_thread_forever();
   } catch (const std::exception& e) {
     detail::raise_fault(&e);
   } catch (...) {
+    // Not a C++ exception at all: the forced unwind of a thread the interpreter ends.
+    if (!std::current_exception()) park_thread_forever();
     detail::raise_fault(nullptr);
   }
   if constexpr (std::is_pointer_v<R>) {

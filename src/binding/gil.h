@@ -7,8 +7,6 @@
 // anything of the call it was making is released without the GIL (see park_thread.h).
 #pragma once
 
-#include <cxxabi.h>
-
 #include <utility>
 
 #include "binding/park_thread.h"
@@ -25,7 +23,7 @@ class GilReleased {
   ~GilReleased() {
     try {
       PyEval_RestoreThread(state_);
-    } catch (const abi::__forced_unwind&) {
+    } catch (...) {  // nothing but the forced unwind of a thread the interpreter ends
       park_thread_forever();
     }
   }
