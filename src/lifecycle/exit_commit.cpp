@@ -85,11 +85,10 @@ void commit_writes_at_exit() {
       e->writers.stages.front().close_queue();
     }
   }
+  // Then each writer in turn (closing a queue again changes nothing).
   for (const std::shared_ptr<Entry>& e : mine) {
-    bool first = true;
     for (const WriterStage& stage : e->writers.stages) {
-      if (!first && stage.close_queue) stage.close_queue();
-      first = false;
+      if (stage.close_queue) stage.close_queue();
       stage.thread.wait();
     }
   }
