@@ -74,6 +74,9 @@ class DBEngineWebServer {
   // One more sending end of the write queue, for a caller that sends without the GIL and so
   // without touching the instance. Releasing it never disconnects the queue.
   channel::Sender<WriteOp> write_sender() const { return write_queue_; }
+  // One more sending end of the log queue (none when logging is off), for a caller that offers
+  // entries without the GIL. Releasing it never disconnects the queue.
+  std::optional<channel::Sender<activity_log::LogOp>> log_sender() const { return log_queue_; }
   // Offers an activity log entry without blocking; it is lost when the queue is full, the log
   // writer has gone or logging is off.
   void offer_log(activity_log::LogOp op) {

@@ -9,7 +9,9 @@
 // insert_many_json also validates without it (send_json_batch). Both send on a sending end of
 // their own, so nothing of the instance is touched while the GIL is released; the shared
 // borrow keeps close_engine out meanwhile. When every operation was queued, one log entry
-// lists the accepted ids (auto_log_batch).
+// lists the accepted ids (auto_log_batch), offered at once on a sending end of the log queue
+// of their own, before the GIL is taken back: so the entry is in the log whenever the writes
+// are committed, also by the commit at the interpreter's end, which may come first.
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,14 +35,32 @@ constexpr methods::RefusalMessage kBulkValidationMessage{"Invalid JSON structure
 constexpr const char* kInsertManySendFailed = "Write queue is full or closed. {}";
 constexpr const char* kInsertManyJsonSendFailed = "Write queue is full or closed {}";
 
+// The activity log entry of a bulk insert: the ids accepted, and the log queue to offer them
+// on (none when logging is off).
+struct BatchLog {
+  std::optional<channel::Sender<activity_log::LogOp>> queue;
+  std::vector<std::string> ids;
+};
+
+// Offers one LogOp::Batch of the accepted ids when logging is on and there are any; lost when
+// the log queue is full or its writer has gone. Touches no Python object.
+void auto_log_batch(BatchLog log) {
+  if (log.queue && !log.ids.empty()) {
+    (void)log.queue->try_send(
+        activity_log::LogOp::batch(activity_log::kInsertAction, std::move(log.ids)));
+  }
+}
+
 // Sends `ops` in order, each with a blocking send that waits while the queue is full, and
-// stops at the first send that fails (the queue's receiver has gone): that operation and the
-// later ones are dropped, the earlier ones stay queued. False when a send failed. Runs with the
-// GIL released; the sending end and the operations are released before it returns.
-bool send_batch(channel::Sender<WriteOp> queue, std::vector<WriteOp> ops) {
+// stops at the first send that fails (the queue's receiver has gone, or it is closed): that
+// operation and the later ones are dropped, the earlier ones stay queued. When every one was
+// sent, offers `log`. False when a send failed. Runs with the GIL released; the sending ends
+// and the operations are released before it returns.
+bool send_batch(channel::Sender<WriteOp> queue, std::vector<WriteOp> ops, BatchLog log) {
   for (WriteOp& op : ops) {
     if (!queue.send(std::move(op))) return false;
   }
+  auto_log_batch(std::move(log));
   return true;
 }
 
@@ -52,18 +72,17 @@ struct RefusedText {
 
 struct JsonBatchOutcome {
   bool sent = true;
-  std::vector<std::string> accepted_ids;  // kept only when they will be logged
   std::vector<RefusedText> refused;
 };
 
-// Validates every record, then sends the accepted ones as send_batch does. Touches no Python
-// object: runs with the GIL released.
+// Validates every record, then sends the accepted ones as send_batch does, with `log` for the
+// ids it accepts. Touches no Python object: runs with the GIL released.
 JsonBatchOutcome send_json_batch(channel::Sender<WriteOp> queue,
-                                 std::vector<binding::JsonRecord> records, bool keep_ids) {
+                                 std::vector<binding::JsonRecord> records, BatchLog log) {
   JsonBatchOutcome outcome;
   std::vector<WriteOp> prepared;
   prepared.reserve(records.size());
-  if (keep_ids) outcome.accepted_ids.reserve(records.size());
+  if (log.queue) log.ids.reserve(records.size());
   for (binding::JsonRecord& record : records) {
     if (std::optional<std::string> refusal =
             methods::check_json_payload(record.text.view(), record.id, kBulkValidationMessage)) {
@@ -71,20 +90,11 @@ JsonBatchOutcome send_json_batch(channel::Sender<WriteOp> queue,
           RefusedText{std::move(record.id), std::move(record.text), std::move(*refusal)});
       continue;
     }
-    if (keep_ids) outcome.accepted_ids.push_back(record.id);
+    if (log.queue) log.ids.push_back(record.id);
     prepared.push_back(WriteOp::insert(std::move(record.id), std::move(record.text)));
   }
-  outcome.sent = send_batch(std::move(queue), std::move(prepared));
+  outcome.sent = send_batch(std::move(queue), std::move(prepared), std::move(log));
   return outcome;
-}
-
-// Offers one LogOp::Batch of the accepted ids when logging is on and there are any; lost when
-// the log queue is full or its writer has gone.
-void auto_log_batch(DBEngineWebServer& server, std::vector<std::string> accepted_ids) {
-  if (server.enable_logging() && !accepted_ids.empty()) {
-    server.offer_log(
-        activity_log::LogOp::batch(activity_log::kInsertAction, std::move(accepted_ids)));
-  }
 }
 
 binding::PyRef new_str(std::string_view text) {
@@ -128,11 +138,10 @@ PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
   DBEngineWebServer& server = self.engine;
   if (!methods::worker_running(server.worker_alive())) return nullptr;
 
-  const bool keep_ids = server.enable_logging();
+  BatchLog log{server.log_sender(), {}};
   std::vector<WriteOp> prepared;
   prepared.reserve(records.size());
-  std::vector<std::string> accepted_ids;
-  if (keep_ids) accepted_ids.reserve(records.size());
+  if (log.queue) log.ids.reserve(records.size());
   std::vector<RefusedDict> refused;
   for (binding::DictRecord& record : records) {
     document::DocBytes doc;
@@ -142,20 +151,19 @@ PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
           RefusedDict{std::move(record.id), std::move(record.dict), std::move(*refusal)});
       continue;
     }
-    if (keep_ids) accepted_ids.push_back(record.id);
+    if (log.queue) log.ids.push_back(record.id);
     prepared.push_back(WriteOp::insert(std::move(record.id), std::move(doc)));
     record.dict = binding::PyRef();
   }
   records.clear();
 
   channel::Sender<WriteOp> queue = server.write_sender();
-  const bool sent =
-      binding::without_gil([&] { return send_batch(std::move(queue), std::move(prepared)); });
+  const bool sent = binding::without_gil(
+      [&] { return send_batch(std::move(queue), std::move(prepared), std::move(log)); });
   if (!sent) {
     methods::raise_send_failure(kInsertManySendFailed);
     return nullptr;
   }
-  auto_log_batch(server, std::move(accepted_ids));
   return refusals_or_none(refused, [](RefusedDict& r) { return std::move(r.dict); });
 }
 
@@ -166,15 +174,14 @@ PyObject* WebServerClass::InsertManyJson::call(DBEngineWebServerObject& self,
   DBEngineWebServer& server = self.engine;
   if (!methods::worker_running(server.worker_alive())) return nullptr;
 
-  const bool keep_ids = server.enable_logging();
   channel::Sender<WriteOp> queue = server.write_sender();
+  BatchLog log{server.log_sender(), {}};
   JsonBatchOutcome outcome = binding::without_gil(
-      [&] { return send_json_batch(std::move(queue), std::move(records), keep_ids); });
+      [&] { return send_json_batch(std::move(queue), std::move(records), std::move(log)); });
   if (!outcome.sent) {
     methods::raise_send_failure(kInsertManyJsonSendFailed);
     return nullptr;
   }
-  auto_log_batch(server, std::move(outcome.accepted_ids));
   return refusals_or_none(outcome.refused, [](RefusedText& r) { return new_str(r.text.view()); });
 }
 
