@@ -167,7 +167,7 @@ bool extract_bool(PyObject* obj, const char* parameter, bool& out) {
       PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0) {
     const std::string name = type_qualname(type);
     if (name == "bool_" || name == "bool") {
-      const int truth = PyObject_IsTrue(obj);
+      const int truth = calling_python([&] { return PyObject_IsTrue(obj); });
       if (truth < 0) return argument_failed(parameter);
       out = truth != 0;
       return true;
@@ -180,7 +180,7 @@ bool extract_bool(PyObject* obj, const char* parameter, bool& out) {
 bool extract_optional_u64(PyObject* obj, const char* parameter, std::optional<uint64_t>& out) {
   out.reset();
   if (obj == Py_None) return true;
-  PyRef index = PyRef::steal(PyNumber_Index(obj));
+  PyRef index = PyRef::steal(calling_python([&] { return PyNumber_Index(obj); }));
   if (!index) return argument_failed(parameter);
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {

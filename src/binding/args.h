@@ -17,6 +17,8 @@
 #include <string_view>
 #include <utility>
 
+#include "binding/park_thread.h"
+#include "binding/py_ref.h"
 #include "binding/python.h"
 
 namespace quorvane::binding {
@@ -81,21 +83,21 @@ bool for_each_sequence_item(PyObject* obj, const char* parameter, F&& item) {
 template <class Reserve, class F>
 bool for_each_sequence_item(PyObject* obj, const char* parameter, Reserve&& reserve, F&& item) {
   if (!check_sequence_argument(obj)) return argument_failed(parameter);
-  const Py_ssize_t length = PyObject_Size(obj);
+  // A sequence of the program's own runs Python code for each of these.
+  const Py_ssize_t length = calling_python([&] { return PyObject_Size(obj); });
   if (length < 0) {
     PyErr_Clear();
   } else {
     reserve(std::min(static_cast<size_t>(length), kMaxReserveHint));
   }
-  PyObject* iter = PyObject_GetIter(obj);
+  PyRef iter = PyRef::steal(calling_python([&] { return PyObject_GetIter(obj); }));
   if (!iter) return argument_failed(parameter);
   bool ok = true;
-  while (PyObject* next = PyIter_Next(iter)) {
-    ok = item(next);
-    Py_DECREF(next);
+  while (PyRef next = PyRef::steal(calling_python([&] { return PyIter_Next(iter.get()); }))) {
+    ok = item(next.get());
     if (!ok) break;
   }
-  Py_DECREF(iter);
+  iter = PyRef();
   if (ok && PyErr_Occurred()) ok = false;
   if (!ok) return argument_failed(parameter);
   return true;

@@ -109,11 +109,15 @@ void add_note_to_pending(const std::string& note) {
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
   if (value) {
-    PyRef add_note = PyRef::steal(PyObject_GetAttrString(value, "add_note"));
+    PyRef add_note =
+        PyRef::steal(calling_python([&] { return PyObject_GetAttrString(value, "add_note"); }));
     if (add_note) {
       PyRef text = PyRef::steal(
           PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
-      if (text) PyRef::steal(PyObject_CallFunctionObjArgs(add_note.get(), text.get(), nullptr));
+      if (text) {
+        PyRef::steal(calling_python(
+            [&] { return PyObject_CallFunctionObjArgs(add_note.get(), text.get(), nullptr); }));
+      }
     }
     PyErr_Clear();
     if (traceback) PyException_SetTraceback(value, traceback);
@@ -129,7 +133,7 @@ std::string take_pending_error_text() {
         traceback_ref = PyRef::steal(traceback);
   std::string text = type ? type_qualname(type) : std::string("unknown");
   text += ": ";
-  PyRef str = PyRef::steal(value ? PyObject_Str(value) : nullptr);
+  PyRef str = PyRef::steal(value ? calling_python([&] { return PyObject_Str(value); }) : nullptr);
   Py_ssize_t size = 0;
   const char* utf8 = str ? PyUnicode_AsUTF8AndSize(str.get(), &size) : nullptr;
   if (utf8) {

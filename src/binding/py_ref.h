@@ -1,11 +1,13 @@
 // PyRef: an owned reference to a Python object, released when the PyRef goes.
 //
 // A null PyRef returned by a function of the binding layer means that a Python exception is
-// set. Every PyRef must be released with the GIL held.
+// set. Every PyRef must be released with the GIL held. A release may run Python code (a
+// __del__), in which the interpreter may end the thread: it is parked there (park_thread.h).
 #pragma once
 
 #include <utility>
 
+#include "binding/park_thread.h"
 #include "binding/python.h"
 
 namespace quorvane::binding {
@@ -18,12 +20,11 @@ class PyRef {
   PyRef(PyRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   PyRef& operator=(PyRef&& other) noexcept {
     if (this != &other) {
-      Py_XDECREF(p_);
-      p_ = std::exchange(other.p_, nullptr);
+      release_reference(std::exchange(p_, std::exchange(other.p_, nullptr)));
     }
     return *this;
   }
-  ~PyRef() { Py_XDECREF(p_); }
+  ~PyRef() { release_reference(p_); }
 
   // Takes over a new reference (which may be null).
   static PyRef steal(PyObject* p) { return PyRef(p); }
@@ -41,6 +42,14 @@ class PyRef {
 
  private:
   explicit PyRef(PyObject* p) : p_(p) {}
+  static void release_reference(PyObject* p) noexcept {
+    if (!p) return;
+    try {
+      Py_DECREF(p);
+    } catch (...) {  // nothing but the forced unwind of a thread the interpreter ends
+      park_thread_forever();
+    }
+  }
   PyObject* p_ = nullptr;
 };
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "binding/errors.h"
+#include "binding/park_thread.h"
 #include "binding/py_ref.h"
 #include "document/float_text.h"
 #include "document/string_escape.h"
@@ -334,10 +335,10 @@ bool Encoder::exact_tuple(PyObject* obj, int depth) {
 // Measured once with len(), then read by position.
 bool Encoder::sequence_by_index(PyObject* obj, int depth) {
   if (!open('[', depth)) return false;
-  const Py_ssize_t size = PyObject_Size(obj);
+  const Py_ssize_t size = binding::calling_python([&] { return PyObject_Size(obj); });
   if (size < 0) return fail_with_pending();
   for (Py_ssize_t i = 0; i < size; ++i) {
-    PyRef item = PyRef::steal(PySequence_GetItem(obj, i));
+    PyRef item = PyRef::steal(binding::calling_python([&] { return PySequence_GetItem(obj, i); }));
     if (!item) return fail_with_pending();
     if (i > 0) out_.push_back(',');
     if (!value(item.get(), depth + 1)) return false;
@@ -348,10 +349,11 @@ bool Encoder::sequence_by_index(PyObject* obj, int depth) {
 
 bool Encoder::set_value(PyObject* obj, int depth) {
   if (!open('[', depth)) return false;
-  PyRef iter = PyRef::steal(PyObject_GetIter(obj));
+  PyRef iter = PyRef::steal(binding::calling_python([&] { return PyObject_GetIter(obj); }));
   if (!iter) return fail_with_pending();
   bool first = true;
-  while (PyRef item = PyRef::steal(PyIter_Next(iter.get()))) {
+  while (PyRef item =
+             PyRef::steal(binding::calling_python([&] { return PyIter_Next(iter.get()); }))) {
     if (!first) out_.push_back(',');
     first = false;
     if (!value(item.get(), depth + 1)) return false;
@@ -475,9 +477,9 @@ bool Encoder::mapping_value(PyObject* obj, int depth) {
   if (!open('{', depth)) return false;
   const size_t start = out_.size() - 1;
   const size_t first = members_.size();
-  PyRef keys = PyRef::steal(PyMapping_Keys(obj));
+  PyRef keys = PyRef::steal(binding::calling_python([&] { return PyMapping_Keys(obj); }));
   if (!keys) return fail_with_pending();
-  PyRef values = PyRef::steal(PyMapping_Values(obj));
+  PyRef values = PyRef::steal(binding::calling_python([&] { return PyMapping_Values(obj); }));
   if (!values) return fail_with_pending();
   if (!members_from_lists(keys.get(), values.get(), 0, depth, first)) return false;
   close_object(start, first);
@@ -490,7 +492,7 @@ bool Encoder::dataclass_value(PyObject* obj, PyObject* fields, int depth) {
   if (!open('{', depth)) return false;
   const size_t start = out_.size() - 1;
   const size_t first = members_.size();
-  PyRef names = PyRef::steal(PyMapping_Keys(fields));
+  PyRef names = PyRef::steal(binding::calling_python([&] { return PyMapping_Keys(fields); }));
   if (!names) return fail_with_pending();
   PyRef instance_dict;
   const Py_ssize_t size = PyList_Size(names.get());
@@ -499,10 +501,12 @@ bool Encoder::dataclass_value(PyObject* obj, PyObject* fields, int depth) {
     if (!name) return fail_with_pending();
     if (!member_key(name.get(), first)) return false;
     if (!instance_dict) {
-      instance_dict = PyRef::steal(PyObject_GetAttrString(obj, "__dict__"));
+      instance_dict = PyRef::steal(
+          binding::calling_python([&] { return PyObject_GetAttrString(obj, "__dict__"); }));
       if (!instance_dict) return fail_with_pending();
     }
-    PyRef item = PyRef::steal(PyObject_GetItem(instance_dict.get(), name.get()));
+    PyRef item = PyRef::steal(
+        binding::calling_python([&] { return PyObject_GetItem(instance_dict.get(), name.get()); }));
     if (!item) return fail_with_pending();
     if (!value(item.get(), depth + 1)) return false;
     close_member();
@@ -512,7 +516,8 @@ bool Encoder::dataclass_value(PyObject* obj, PyObject* fields, int depth) {
 }
 
 int Encoder::dataclass_fields(PyObject* obj, PyRef& fields) {
-  fields = PyRef::steal(PyObject_GetAttrString(obj, "__dataclass_fields__"));
+  fields = PyRef::steal(
+      binding::calling_python([&] { return PyObject_GetAttrString(obj, "__dataclass_fields__"); }));
   if (fields) return 1;
   if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
@@ -524,15 +529,17 @@ int Encoder::dataclass_fields(PyObject* obj, PyRef& fields) {
 
 bool Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
   if (!abc) {
-    if (!collections_abc_)
-      collections_abc_ = PyRef::steal(PyImport_ImportModule("collections.abc"));
+    if (!collections_abc_) {
+      collections_abc_ = PyRef::steal(
+          binding::calling_python([] { return PyImport_ImportModule("collections.abc"); }));
+    }
     if (collections_abc_) abc = PyRef::steal(PyObject_GetAttrString(collections_abc_.get(), name));
     if (!abc) {
       PyErr_Clear();
       return false;
     }
   }
-  const int result = PyObject_IsInstance(obj, abc.get());
+  const int result = binding::calling_python([&] { return PyObject_IsInstance(obj, abc.get()); });
   if (result < 0) {
     PyErr_Clear();
     return false;
