@@ -151,6 +151,11 @@ class Sender {
 
   // A Closer of this channel.
   Closer<T> closer() const { return Closer<T>(state_); }
+  // Whether the channel was closed (rather than left by its receiver).
+  bool closed() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->closed;
+  }
 
  private:
   void release() {

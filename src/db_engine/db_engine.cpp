@@ -49,15 +49,22 @@ Result<DBEngine> DBEngine::open(const std::string& path) {
 }
 
 Status DBEngine::close_engine() {
-  if (!write_queue_.send(WriteOp::shutdown())) {
-    if (std::optional<std::string> failed = failure_->take()) return writes_not_committed(*failed);
+  // The shutdown is refused once the worker has ended. The first call after the worker stopped
+  // at a batch it could not commit, or after the commit at the interpreter's end closed the
+  // queue (a __del__ or an exit handler may close the instance after it), still ends as a
+  // first call does; any other refusal is a second call.
+  if (!write_queue_.send(WriteOp::shutdown()) &&
+      !(worker_handle_ && (failure_->message() || write_queue_.closed()))) {
     return Err{std::string("Failed to send shutdown signal ") + channel::kDisconnectedText};
   }
   if (!worker_handle_) return Status::Ok();
   JoinHandle worker = std::move(*worker_handle_);
   worker_handle_.reset();
   if (!worker.join()) return Err{"Background writer panicked during shut down {}"};
-  if (std::optional<std::string> failed = failure_->take()) return writes_not_committed(*failed);
+  if (std::optional<std::string> failed = failure_->message()) {
+    (void)failure_->take();  // told: the exit prints it no more
+    return writes_not_committed(*failed);
+  }
   return Status::Ok();
 }
 

@@ -40,10 +40,11 @@ class DBEngine {
 
   // Sends the shutdown operation and waits for the worker. Fails with
   // "Failed to send shutdown signal sending on a disconnected channel" once the worker has
-  // ended, or "Background writer panicked during shut down {}" when it ended by a fault. When
-  // the worker has stopped at a batch it could not commit, before the call or during it, the
-  // first call to learn of it fails with lifecycle::kWritesNotCommittedPattern and the store's
-  // message instead.
+  // ended (a second call), or "Background writer panicked during shut down {}" when it ended
+  // by a fault. When the worker has stopped at a batch it could not commit, before the call or
+  // during it, the first call fails with lifecycle::kWritesNotCommittedPattern and the store's
+  // message instead. The first call after the commit at the interpreter's end (which closed
+  // the queue and waited for the worker) ends as any first call does.
   Status close_engine();
 
   bool worker_alive() const { return worker_alive_->load(std::memory_order_acquire); }

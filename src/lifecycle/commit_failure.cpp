@@ -7,6 +7,11 @@ void CommitFailure::record(std::string_view message) {
   if (!message_) message_ = std::string(message);
 }
 
+std::optional<std::string> CommitFailure::message() const {
+  std::lock_guard lock(mutex_);
+  return message_;
+}
+
 std::optional<std::string> CommitFailure::take() {
   std::lock_guard lock(mutex_);
   if (!message_ || taken_) return std::nullopt;
