@@ -10,8 +10,9 @@
 // their own, so nothing of the instance is touched while the GIL is released; the shared
 // borrow keeps close_engine out meanwhile. When every operation was queued, one log entry
 // lists the accepted ids (auto_log_batch), offered at once on a sending end of the log queue
-// of their own, before the GIL is taken back: so the entry is in the log whenever the writes
-// are committed, also by the commit at the interpreter's end, which may come first.
+// of their own, before the GIL is taken back: the commit at the interpreter's end, which may
+// come first, then finds it queued (unless it closed the log in the moment between the last
+// send and the offer).
 #include <string>
 #include <string_view>
 #include <utility>

@@ -23,7 +23,7 @@ import sys
 
 import pytest
 
-from conftest import CRASHED, ENGINE, SERVER, python, write_store_file
+from conftest import CLOSED_BEFORE, CRASHED, ENGINE, SERVER, python, write_store_file
 
 # Only catches a hang: every child ends within seconds.
 TIMEOUT = 120
@@ -285,14 +285,18 @@ import atexit, json
 
 class_name, path, target = sys.argv[1:]
 
+def outcome(call):
+    try:
+        return repr(call())
+    except RuntimeError as e:
+        return str(e)
+
 def after_the_commit():
-    seen = {}
-    for name, call in writes.items():
-        try:
-            seen[name] = repr(call())
-        except RuntimeError as e:
-            seen[name] = str(e)
+    seen = {name: outcome(call) for name, call in writes.items()}
     seen["get"] = db.get(doc_id(0))
+    # Closing the instance here, as a __del__ or a finalizer may at the end, is its first
+    # close: it ends as one does, and a second call as a second call does.
+    seen["close"] = [outcome(db.close_engine), outcome(db.close_engine)]
     print(json.dumps(seen))
 
 atexit.register(after_the_commit)
@@ -329,8 +333,9 @@ def test_exit_handlers_write_before_the_commit_and_are_refused_after_it(class_na
     writes = ["insert", "upsert", "delete", "insert_json", "insert_many", "insert_many_json"]
     if class_name == SERVER:
         writes.append("trigger_backup")
+    closes = ["None", "None" if class_name == SERVER else CLOSED_BEFORE]
     assert json.loads(done.stdout.splitlines()[-1]) == {**dict.fromkeys(writes, CRASHED),
-                                                        "get": document(0)}
+                                                        "get": document(0), "close": closes}
     assert committed(class_name) == 30_000
     assert not target.exists()
 
@@ -386,10 +391,23 @@ def test_a_forked_child_commits_its_own_stores_and_leaves_the_parents_alone(
 
 
 # Daemon threads call `method` in a loop over a store of 20,000 documents; the main program ends
-# once each has made one call, the others then mostly inside one.
+# once each has made one call, the others then mostly inside one. "insert_mapping" inserts a
+# mapping of the program's own, whose methods run Python code inside the call (where the
+# interpreter may end the thread too).
 IN_A_CALL_AT_THE_END = r"""
-import threading, time
+import collections.abc, itertools, threading, time
 import quorvane
+
+class Slow(collections.abc.Mapping):
+    def __init__(self):
+        self.items = {str(i): i for i in range(50)}
+    def __getitem__(self, key):
+        sum(range(2000))
+        return self.items[key]
+    def __iter__(self):
+        return iter(self.items)
+    def __len__(self):
+        return len(self.items)
 
 class_name, path, method = sys.argv[1:]
 db = getattr(quorvane, class_name)(path)
@@ -403,7 +421,9 @@ calls = {
     "filter_by_metadata": lambda: db.filter_by_metadata("g", "7", *paged),
     "insert_many": lambda: db.insert_many(new),
     "insert_many_json": lambda: db.insert_many_json([(i, '{"n": 1}') for i, _ in new]),
+    "insert_mapping": lambda: db.insert("m%d" % next(counter), {"m": Slow()}),
 }
+counter = itertools.count()
 call = calls[method]
 refused = {"Background write worker has crashed!",
            "Write queue is full or closed. sending on a disconnected channel"}
@@ -447,9 +467,10 @@ def twenty_thousand_documents(tmp_path_factory):
 
 
 @pytest.mark.parametrize("class_name, method", [
-    *((ENGINE, method) for method in ("get", "get_many", "scan_prefix", "filter_by_metadata")),
+    *((ENGINE, method) for method in ("get", "get_many", "scan_prefix", "filter_by_metadata",
+                                      "insert_mapping")),
     *((SERVER, method) for method in ("get", "get_many", "scan_prefix", "filter_by_metadata",
-                                      "insert_many", "insert_many_json")),
+                                      "insert_many", "insert_many_json", "insert_mapping")),
 ])
 def test_daemon_threads_inside_a_call_at_the_end_do_not_abort_the_process(
         class_name, method, twenty_thousand_documents, tmp_path):
