@@ -8,14 +8,6 @@
 
 namespace quorvane::db_engine {
 
-namespace {
-
-Err writes_not_committed(const std::string& message) {
-  return Err{format_message(lifecycle::kWritesNotCommittedPattern, {message})};
-}
-
-}  // namespace
-
 DBEngine::~DBEngine() {
   db_.reset();
   write_queue_ = channel::Sender<WriteOp>();
@@ -42,7 +34,7 @@ Result<DBEngine> DBEngine::open(const std::string& path) {
        failure,
        [path = db.value()->path()](std::string_view message) {
          return format_message("DBEngine {}: {}",
-                               {path, writes_not_committed(std::string(message)).message});
+                               {path, lifecycle::writes_not_committed_text(message)});
        }});
   return DBEngine(std::move(db).value(), std::move(queue.sender), std::move(worker).value(),
                   std::move(alive), std::move(failure));
@@ -63,7 +55,7 @@ Status DBEngine::close_engine() {
   if (!worker.join()) return Err{"Background writer panicked during shut down {}"};
   if (std::optional<std::string> failed = failure_->message()) {
     (void)failure_->take();  // told: the exit prints it no more
-    return writes_not_committed(*failed);
+    return Err{lifecycle::writes_not_committed_text(*failed)};
   }
   return Status::Ok();
 }

@@ -42,7 +42,7 @@ class DBEngine {
   // "Failed to send shutdown signal sending on a disconnected channel" once the worker has
   // ended (a second call), or "Background writer panicked during shut down {}" when it ended
   // by a fault. When the worker has stopped at a batch it could not commit, before the call or
-  // during it, the first call fails with lifecycle::kWritesNotCommittedPattern and the store's
+  // during it, the first call fails with lifecycle::writes_not_committed_text of the store's
   // message instead. The first call after the commit at the interpreter's end (which closed
   // the queue and waited for the worker) ends as any first call does.
   Status close_engine();

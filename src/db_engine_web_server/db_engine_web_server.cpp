@@ -143,7 +143,7 @@ void DBEngineWebServer::register_for_exit(std::shared_ptr<lifecycle::CommitFailu
     return format_message(
         "DBEngineWebServer {}: {}; the write-ahead log {} keeps them for the next "
         "construction to replay",
-        {path, format_message(lifecycle::kWritesNotCommittedPattern, {message}), wal_path});
+        {path, lifecycle::writes_not_committed_text(message), wal_path});
   };
   lifecycle::register_writers(std::move(writers));
 }

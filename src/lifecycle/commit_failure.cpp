@@ -1,6 +1,13 @@
 #include "lifecycle/commit_failure.h"
 
+#include "util/format.h"
+
 namespace quorvane::lifecycle {
+
+std::string writes_not_committed_text(std::string_view message) {
+  return format_message("Writes could not be committed; the background writer has stopped: {}",
+                        {message});
+}
 
 void CommitFailure::record(std::string_view message) {
   std::lock_guard lock(mutex_);

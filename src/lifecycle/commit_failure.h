@@ -15,9 +15,9 @@
 
 namespace quorvane::lifecycle {
 
-// What DBEngine's close_engine raises after such a stop, the store's message in the braces.
-inline constexpr const char* kWritesNotCommittedPattern =
-    "Writes could not be committed; the background writer has stopped: {}";
+// What DBEngine's close_engine raises after such a stop, with the store's message, and what
+// the lines printed at the exit say.
+std::string writes_not_committed_text(std::string_view message);
 
 class CommitFailure {
  public:
