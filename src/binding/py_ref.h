@@ -44,6 +44,16 @@ class PyRef {
   explicit PyRef(PyObject* p) : p_(p) {}
   static void release_reference(PyObject* p) noexcept {
     if (!p) return;
+    // A reference that is not the last frees nothing, and so runs no Python code.
+    if (Py_REFCNT(p) > 1) {
+      Py_DECREF(p);
+    } else {
+      release_last_reference(p);
+    }
+  }
+  // The last reference may run Python code (a __del__), in which the interpreter may end the
+  // thread. Out of line, so that the common release stays a decrement.
+  [[gnu::noinline]] static void release_last_reference(PyObject* p) noexcept {
     try {
       Py_DECREF(p);
     } catch (...) {  // nothing but the forced unwind of a thread the interpreter ends
