@@ -69,6 +69,8 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   }
   if (Status s = db->ensure_tables(); !s) return std::move(s).take_error();
   if (Status s = recover_wal_on_startup(*db, wal_path); !s) return std::move(s).take_error();
+  Result<ClaimedLog> wal = open_wal_log(wal_path);
+  if (!wal) return std::move(wal).take_error();
 
   DBEngineWebServer server;
   server.db_ = db;
@@ -83,10 +85,11 @@ Result<DBEngineWebServer> DBEngineWebServer::open(const std::string& path,
   auto committed_count = std::make_shared<std::atomic<size_t>>(0);
   auto failure = std::make_shared<lifecycle::CommitFailure>();
 
-  server.wal_writer_handle_ =
-      start_thread([apply_tx = std::move(apply.sender), write_rx = std::move(write.receiver),
-                    wal_path, alive = server.worker_alive_, committed_count]() mutable {
-        wal_writer(std::move(apply_tx), std::move(write_rx), wal_path, alive, committed_count);
+  server.wal_writer_handle_ = start_thread(
+      [apply_tx = std::move(apply.sender), write_rx = std::move(write.receiver),
+       wal = std::move(wal).value(), alive = server.worker_alive_, committed_count]() mutable {
+        wal_writer(std::move(apply_tx), std::move(write_rx), std::move(wal), alive,
+                   committed_count);
       });
   server.database_writer_handle_ =
       start_thread([apply_rx = std::move(apply.receiver), alive = server.worker_alive_,

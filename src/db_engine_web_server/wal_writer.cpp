@@ -26,8 +26,14 @@ constexpr const char* kLogFailure = "write-ahead log I/O error: ";
 
 }  // namespace
 
+Result<ClaimedLog> open_wal_log(const std::string& wal_path) {
+  Result<UniqueFd> file = open_file(wal_path, O_RDWR | O_CREAT);
+  if (!file) return Err{kLogFailure + file.error()};
+  return claim_log(std::move(file).value(), wal_path, LogKind::WriteAhead, kLogFailure);
+}
+
 void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp> write_queue,
-                const std::string& wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
+                ClaimedLog wal, std::shared_ptr<std::atomic<bool>> worker_alive,
                 const std::shared_ptr<std::atomic<size_t>>& committed_count) {
   bool shutdown_forwarded = false;
   size_t held = 0;  // operations of the batch in hand, not yet passed on
@@ -37,15 +43,10 @@ void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp>
     if (!shutdown_forwarded) (void)apply_queue.send(WriteOp::shutdown());
     apply_queue = channel::Sender<WriteOp>();
   });
-  Result<UniqueFd> file = open_file(wal_path, O_RDWR | O_CREAT);
-  if (!file) log_failure(file.error());
-  Result<ClaimedLog> claimed =
-      claim_log(std::move(file).value(), wal_path, LogKind::WriteAhead, kLogFailure);
-  if (!claimed) throw std::runtime_error(claimed.error());
   // Both are released before the exit rule runs: the log first (what is buffered is written
   // out, an error ignored, and the file closed), then the claim on its file.
-  const store::FileLock claim = std::move(claimed->claim);
-  BufferedFileWriter log(std::move(claimed->file), kWalBufferSize);
+  const store::FileLock claim = std::move(wal.claim);
+  BufferedFileWriter log(std::move(wal.file), kWalBufferSize);
 
   size_t frames_since_truncate = 0;
   std::vector<WriteOp> batch;

@@ -3,10 +3,12 @@
 // batch out to the file, and only then forwards the batch's operations, in order, to the
 // database writer on the apply queue.
 //
-//  - The log is opened at `wal_path` for reading and writing (created when missing, never
-//    truncated on open, not in append mode), behind a 128 KiB buffer, and held for the
-//    writer's life (claim_log, log_file_guard.h): a file that turns out to be a database, or
-//    held, is refused like a log that cannot be opened.
+//  - The log is opened by open_wal_log() before the writer starts, so that a construction
+//    whose log cannot be opened fails instead of accepting writes that no thread would keep:
+//    at `wal_path`, for reading and writing (created when missing, never truncated on open,
+//    not in append mode), and held (claim_log, log_file_guard.h: a file that turns out to be
+//    a database, or held, is refused like a log that cannot be opened). The writer holds it
+//    for its life, behind a 128 KiB buffer.
 //  - A batch is what is already queued, up to 5000 operations, ending early after a
 //    WriteOp::Shutdown. Its frames are written out once (no sync), then every operation is
 //    forwarded with a blocking send. When the write queue's receiving end counts what it
@@ -37,15 +39,20 @@
 #include <string>
 
 #include "channel/channel.h"
+#include "db_engine_web_server/log_file_guard.h"
 #include "db_engine_web_server/write_op.h"
+#include "util/result.h"
 
 namespace quorvane::db_engine_web_server {
 
 inline constexpr size_t kWalBufferSize = size_t{128} * 1024;
 inline constexpr size_t kWalMaxBatch = 5000;
 
+// Fails with "write-ahead log I/O error: {system error}", or with the refusal of claim_log().
+Result<ClaimedLog> open_wal_log(const std::string& wal_path);
+
 void wal_writer(channel::Sender<WriteOp> apply_queue, channel::Receiver<WriteOp> write_queue,
-                const std::string& wal_path, std::shared_ptr<std::atomic<bool>> worker_alive,
+                ClaimedLog wal, std::shared_ptr<std::atomic<bool>> worker_alive,
                 const std::shared_ptr<std::atomic<size_t>>& committed_count);
 
 }  // namespace quorvane::db_engine_web_server

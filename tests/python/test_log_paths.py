@@ -200,6 +200,23 @@ def test_a_refused_activity_log_leaves_the_write_ahead_log_unreplayed(db_path, t
     engine.close_engine()
 
 
+def test_a_write_ahead_log_that_cannot_be_opened_fails_the_construction(db_path, capfd):
+    # A link into a directory that does not exist: there is no log to replay, and none can be
+    # made, so no write accepted could be kept.
+    fill(db_path, {"own": {}})
+    os.symlink(os.path.join(os.path.dirname(db_path), "missing", "log"), db_path + ".wal")
+    capfd.readouterr()
+    with pytest.raises(RuntimeError) as failed:
+        DBEngineWebServer(db_path)
+    assert str(failed.value) == "write-ahead log I/O error: No such file or directory"
+    assert tuple(capfd.readouterr()) == ("", "")
+    # The store was released, and opens as usual once the log can be made.
+    os.remove(db_path + ".wal")
+    server = DBEngineWebServer(db_path)
+    assert server.get("own") == {}
+    server.close_engine()
+
+
 def open_here(path):
     try:
         DBEngine(path).close_engine()
