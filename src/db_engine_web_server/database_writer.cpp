@@ -80,6 +80,9 @@ void database_writer(channel::Receiver<WriteOp> apply_queue,
         outcome == store::BatchOutcome::Committed || outcome == store::BatchOutcome::CommitFailed;
     if (tables_opened && backup_path) {
       if (Status started = backup::spawn_backup_worker(std::move(*backup_path), db); !started) {
+        // The batch is no longer held: queue_size must come back to 0, or a caller waiting for
+        // it would wait for ever. committed_count is left behind, so the log keeps the batch.
+        apply_queue.done(count);
         throw std::runtime_error(started.error());
       }
     }

@@ -13,7 +13,8 @@
 //    tables that cannot be opened, apply nothing;
 //  - when the transaction and tables opened and the batch asked for a backup, a backup worker
 //    is started, whether or not the commit succeeded (a thread that cannot be started is a
-//    fault that ends the writer here, leaving both counters as they are);
+//    fault that ends the writer here: `in_flight` shrinks by the batch's size, so that
+//    queue_size comes back to 0, and `committed_count` is left as it is);
 //  - after a successful commit `committed_count` grows by the batch's inserts, deletes and
 //    upserts (the frames the WAL writer wrote for them);
 //  - `in_flight` shrinks by the batch's size;

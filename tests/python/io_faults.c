@@ -23,11 +23,16 @@
  * io_faults_matched() and io_faults_injected() give how many matching calls there have been
  * and how many of them were failed, for a process to read through ctypes.CDLL(None).
  *
+ * Threads: io_faults_refuse_threads(n), called by the process itself (through ctypes), makes
+ * the next n calls of pthread_create fail with EAGAIN, as when the system refuses a new thread.
+ * It works whether or not a suffix is set.
+ *
  * Build: cc -shared -fPIC -O2 -o io_faults.so io_faults.c -ldl. Under AddressSanitizer the
  * sanitizer's runtime comes first in LD_PRELOAD and this shim after it. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -118,4 +123,23 @@ int fdatasync(int fd) {
 int fsync(int fd) {
   REAL(int, "fsync", int);
   return fails(KIND_FSYNC, fd) ? -1 : real(fd);
+}
+
+static unsigned long threads_to_refuse; /* updated with atomic builtins */
+
+void io_faults_refuse_threads(unsigned long n) {
+  __atomic_store_n(&threads_to_refuse, n, __ATOMIC_RELAXED);
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                   void* arg) {
+  REAL(int, "pthread_create", pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  unsigned long left = __atomic_load_n(&threads_to_refuse, __ATOMIC_RELAXED);
+  while (left != 0) {
+    if (__atomic_compare_exchange_n(&threads_to_refuse, &left, left - 1, 0, __ATOMIC_RELAXED,
+                                    __ATOMIC_RELAXED)) {
+      return EAGAIN;
+    }
+  }
+  return real(thread, attr, start, arg);
 }

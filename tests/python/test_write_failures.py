@@ -314,3 +314,48 @@ def test_unreported_failure_is_printed_at_the_end(class_name, tmp_path, faulty):
                                 settle_every=1, end="exit", cwd=str(tmp_path))
     assert report["raised"] in (CRASHED, *QUEUE_CLOSED), report
     assert stderr == failure_line(class_name, str(tmp_path / "store.db"), IO_ERROR)
+
+
+# The server's database writer meets a backup thread the system refuses: it ends there (a fault
+# of its own, on standard error), and queue_size comes back to 0 for a caller waiting on it.
+REFUSED_THREAD = r"""
+import ctypes, sys, time
+import quorvane
+
+path, target = sys.argv[1:]
+db = quorvane.DBEngineWebServer(path)
+accepted = 0
+for n in range(100):
+    db.insert(f"d{n:06d}", {"n": n})
+    accepted += 1
+ctypes.CDLL(None).io_faults_refuse_threads(ctypes.c_ulong(1))
+db.trigger_backup(target)
+try:
+    for n in range(100, 5000):
+        db.insert(f"d{n:06d}", {"n": n})
+        accepted += 1
+except RuntimeError as e:
+    print("raised", e)
+deadline = time.monotonic() + 30
+while db.queue_size and time.monotonic() < deadline:
+    time.sleep(0.01)
+print("queue_size", db.queue_size)
+db.close_engine()
+print("accepted", accepted)
+"""
+
+
+def test_a_refused_backup_thread_ends_the_writer_with_nothing_left_queued(db_path, tmp_path,
+                                                                          shim):
+    command, options = python(REFUSED_THREAD, db_path, str(tmp_path / "backup.db"))
+    options["env"]["LD_PRELOAD"] = " ".join(filter(None, (os.environ.get("LD_PRELOAD"), shim)))
+    done = subprocess.run(command, **options, capture_output=True, timeout=120)
+    assert done.returncode == 0, done.stdout + done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[0] in (f"raised {m}" for m in (CRASHED, *QUEUE_CLOSED)), done.stdout
+    assert lines[1] == "queue_size 0", done.stdout
+    assert "failed to spawn thread: Resource temporarily unavailable" in done.stderr
+    assert not os.path.exists(tmp_path / "backup.db")
+    accepted = int(lines[2].split()[1])
+    ids = reopened_ids(SERVER, db_path)
+    assert ids == [doc_id(n) for n in range(len(ids))] and len(ids) >= accepted
