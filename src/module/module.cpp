@@ -59,7 +59,7 @@ bool add_class(PyObject* module, const char* name, TypeFactory factory) {
 int quorvane_exec(PyObject* module) {
   return binding::guarded<int>([&]() -> int {
     if (!PyModule_Check(module)) {
-      binding::raise_type_check(module, "PyModule");
+      binding::raise_type_check(module, "module");
       return -1;
     }
     if (!hook_exit_commit()) return -1;
