@@ -148,6 +148,7 @@ PyObject* WebServerClass::InsertMany::call(DBEngineWebServerObject& self,
     document::DocBytes doc;
     if (std::optional<std::string> refusal =
             methods::encode_payload(record.dict.get(), record.id, kBulkEncodeMessage, doc)) {
+      if (methods::interrupted()) return nullptr;  // nothing of the call is sent
       refused.push_back(
           RefusedDict{std::move(record.id), std::move(record.dict), std::move(*refusal)});
       continue;

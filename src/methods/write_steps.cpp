@@ -22,7 +22,10 @@ bool worker_running(bool alive) {
 std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
                                           const RefusalMessage& message, document::DocBytes& out) {
   std::string failure;
-  if (!document::python::encode_document(dict, out, failure)) return message.format(id, failure);
+  if (!document::python::encode_document(dict, out, failure)) {
+    if (interrupted()) return std::string();
+    return message.format(id, failure);
+  }
   return record_size_refusal(id, out.size());
 }
 
@@ -36,7 +39,7 @@ std::optional<std::string> check_json_payload(std::string_view text, std::string
 
 bool accept_or_raise(const std::optional<std::string>& refusal) {
   if (!refusal) return true;
-  binding::raise_runtime_error(*refusal);
+  if (!interrupted()) binding::raise_runtime_error(*refusal);
   return false;
 }
 

@@ -42,7 +42,9 @@ bool worker_running(bool alive);
 
 // Encodes `dict` into `out`. nullopt when the document is ready to be queued under `id`;
 // otherwise the refusal: `message` with the encoder's text, or the message for a document
-// that one store record cannot hold with its id. No exception is left pending either way.
+// that one store record cannot hold with its id. No exception is left pending either way,
+// but for an interrupted conversion (see encode_document): the refusal is then empty and the
+// pending exception is what the call ends with (interrupted()).
 std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
                                           const RefusalMessage& message, document::DocBytes& out);
 
@@ -51,7 +53,11 @@ std::optional<std::string> encode_payload(PyObject* dict, std::string_view id,
 std::optional<std::string> check_json_payload(std::string_view text, std::string_view id,
                                               const RefusalMessage& message);
 
-// True when there is no refusal; otherwise raises it as RuntimeError and returns false.
+// True when the conversion of a payload was interrupted: an exception is pending.
+inline bool interrupted() { return PyErr_Occurred() != nullptr; }
+
+// True when there is no refusal; otherwise raises it as RuntimeError (unless an exception is
+// pending already: interrupted()) and returns false.
 bool accept_or_raise(const std::optional<std::string>& refusal);
 
 // Sets RuntimeError `pattern` filled with the queue's error text

@@ -67,6 +67,27 @@ class IndexRefused:
         raise ZeroDivisionError("__index__ refused")
 
 
+class KeysInterrupted(KeysRefused):
+    """keys() raises what it was given, as when a signal handler raises while it runs."""
+
+    def __init__(self, make_raised):
+        self.make_raised = make_raised
+
+    def keys(self):
+        raise self.make_raised()
+
+
+class ClassInterrupted:
+    """Its __class__ raises what it was given: the conversion's isinstance tests meet that."""
+
+    def __init__(self, make_raised):
+        self.make_raised = make_raised
+
+    @property
+    def __class__(self):
+        raise self.make_raised()
+
+
 def self_dict():
     d = {}
     d["self"] = d
@@ -282,6 +303,36 @@ def test_a_hostile_argument_gets_its_error_and_queues_nothing(opened, db_path, e
     del arguments
     assert str(info.value) == message
     assert getattr(info.value, "__notes__", []) == expected_notes(parameter)
+    assert_unchanged(db, class_name, db_path)
+
+
+def interrupted_writes():
+    """(class, method, a function making the arguments from a payload) for every write that
+    converts a dict."""
+    table = []
+    for cls in CLASSES:
+        for method in ("insert", "upsert"):
+            table.append(pytest.param(cls, method, lambda payload: ("x", payload),
+                                      id=f"{cls}.{method}"))
+        table.append(pytest.param(cls, "insert_many", lambda payload: ([("x", payload)],),
+                                  id=f"{cls}.insert_many"))
+    return table
+
+
+@pytest.mark.parametrize("class_name,method,args", interrupted_writes())
+@pytest.mark.parametrize("holder", [KeysInterrupted, ClassInterrupted])
+@pytest.mark.parametrize("make_raised", [KeyboardInterrupt, lambda: SystemExit(3)],
+                         ids=["KeyboardInterrupt", "SystemExit"])
+def test_an_interrupt_while_a_payload_converts_ends_the_call_with_it(
+        opened, db_path, class_name, method, args, holder, make_raised):
+    # Not a refused record: the exception itself leaves the call, and nothing is queued.
+    db = opened(class_name)
+    arguments = args({"m": holder(make_raised)})
+    with pytest.raises(BaseException) as info:
+        getattr(db, method)(*arguments)
+    del arguments
+    assert type(info.value) is type(make_raised())
+    assert getattr(info.value, "__notes__", []) == []
     assert_unchanged(db, class_name, db_path)
 
 

@@ -178,6 +178,53 @@ def test_a_sigint_from_outside_commits_every_write_that_returned(class_name, way
     assert committed(class_name) >= last_count(report.read_text()) >= 20_000
 
 
+# A signal whose handler ends the program arrives while Python code of a payload runs (the
+# payload's keys() raises the signal itself); the program skips the records the store refuses.
+# The handler's exit is no such refusal: the program ends with its status, and the writes
+# before are committed.
+SIGNAL_IN_A_PAYLOAD = r"""
+import collections.abc, signal
+
+class_name, path, way = sys.argv[1:]
+signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(3))
+
+class Interrupting(collections.abc.Mapping):
+    def __getitem__(self, key):
+        return 1
+
+    def __len__(self):
+        return 1
+
+    def __iter__(self):
+        return iter(["a"])
+
+    def keys(self):
+        signal.raise_signal(signal.SIGTERM)
+        return ["a"]
+
+db = open_store(class_name, path)
+for n in range(2000):
+    doc = document(n) if n != 1000 else {"m": Interrupting()}
+    try:
+        if way == "insert":
+            db.insert(doc_id(n), doc)
+        else:
+            db.insert_many([(doc_id(n), doc)])
+    except RuntimeError:
+        continue
+    os.write(1, b"%d\n" % (n + 1))
+"""
+
+
+@WAYS
+def test_a_signal_that_ends_the_program_inside_a_payload_is_no_refusal(class_name, way, db_path,
+                                                                       committed):
+    done = run(SIGNAL_IN_A_PAYLOAD, class_name, db_path, way)
+    assert done.returncode == 3, done.stderr
+    assert last_count(done.stdout) == 1000
+    assert committed(class_name) == 1000
+
+
 @pytest.mark.parametrize("hold", [
     "del db",
     "import gc; gc.disable(); holder = {'db': db}; holder['self'] = holder; del db, holder",

@@ -154,8 +154,9 @@ class Encoder {
 
   // Looks up `__dataclass_fields__`: 1 found (in `fields`), 0 absent, -1 failure_ set.
   int dataclass_fields(PyObject* obj, PyRef& fields);
-  // isinstance(obj, collections.abc.<name>); an error there counts as "no".
-  bool is_abc_instance(PyObject* obj, PyRef& abc, const char* name);
+  // isinstance(obj, collections.abc.<name>): 1 yes, 0 no (an error there counts as "no"), -1
+  // when the error is one to leave pending (see fail_with_pending).
+  int is_abc_instance(PyObject* obj, PyRef& abc, const char* name);
 
   // A dict whose members are being read straight from the dict. Its keys and values are to be
   // read out once, as two lists: that matters only once Python code can run during the
@@ -173,7 +174,16 @@ class Encoder {
     failure_ = std::move(text);
     return false;
   }
-  bool fail_with_pending() { return fail(binding::take_pending_error_text()); }
+  // The pending exception becomes the failure's text, unless it is not an Exception: a
+  // KeyboardInterrupt or SystemExit that a signal handler raised while Python code of the
+  // payload's ran is the program's, and is left pending for the call to end with.
+  bool fail_with_pending() {
+    if (leaves_pending()) return false;
+    return fail(binding::take_pending_error_text());
+  }
+  static bool leaves_pending() {
+    return PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception);
+  }
 
   std::string& out_;
   MemberStack members_;
@@ -220,8 +230,22 @@ bool Encoder::general_value(PyObject* obj, int depth) {
     return fail("unexpected type: " + binding::type_check_text(obj, "bytes"));
   if (PyFloat_Check(obj)) return float_value(obj);
   if (PyAnySet_Check(obj)) return set_value(obj, depth);
-  if (is_abc_instance(obj, sequence_abc_, "Sequence")) return sequence_by_index(obj, depth);
-  if (is_abc_instance(obj, mapping_abc_, "Mapping")) return mapping_value(obj, depth);
+  switch (is_abc_instance(obj, sequence_abc_, "Sequence")) {
+    case 1:
+      return sequence_by_index(obj, depth);
+    case -1:
+      return false;
+    default:
+      break;
+  }
+  switch (is_abc_instance(obj, mapping_abc_, "Mapping")) {
+    case 1:
+      return mapping_value(obj, depth);
+    case -1:
+      return false;
+    default:
+      break;
+  }
   PyRef fields;
   switch (dataclass_fields(obj, fields)) {
     case 1:
@@ -527,7 +551,7 @@ int Encoder::dataclass_fields(PyObject* obj, PyRef& fields) {
   return -1;
 }
 
-bool Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
+int Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
   if (!abc) {
     if (!collections_abc_) {
       collections_abc_ = PyRef::steal(
@@ -535,16 +559,18 @@ bool Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
     }
     if (collections_abc_) abc = PyRef::steal(PyObject_GetAttrString(collections_abc_.get(), name));
     if (!abc) {
+      if (leaves_pending()) return -1;
       PyErr_Clear();
-      return false;
+      return 0;
     }
   }
   const int result = binding::calling_python([&] { return PyObject_IsInstance(obj, abc.get()); });
   if (result < 0) {
+    if (leaves_pending()) return -1;
     PyErr_Clear();
-    return false;
+    return 0;
   }
-  return result == 1;
+  return result;
 }
 
 }  // namespace

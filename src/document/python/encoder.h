@@ -17,7 +17,9 @@
 namespace quorvane::document::python {
 
 // On success fills `out` (padded, see DocBytes) and returns true. On failure returns false
-// with the conversion's text in `failure` and no Python exception pending.
+// with the conversion's text in `failure` and no Python exception pending; or, when Python
+// code the conversion ran raised an exception that is not an Exception (a KeyboardInterrupt
+// or SystemExit from a signal handler), with that exception pending and `failure` empty.
 bool encode_document(PyObject* payload, DocBytes& out, std::string& failure);
 
 }  // namespace quorvane::document::python
