@@ -330,10 +330,13 @@ for n in range(100):
     accepted += 1
 ctypes.CDLL(None).io_faults_refuse_threads(ctypes.c_ulong(1))
 db.trigger_backup(target)
+# Writes until one raises: the writer has ended by then.
+deadline = time.monotonic() + 60
 try:
-    for n in range(100, 5000):
-        db.insert(f"d{n:06d}", {"n": n})
+    while time.monotonic() < deadline:
+        db.insert(f"d{accepted:06d}", {"n": accepted})
         accepted += 1
+    print("nothing raised")
 except RuntimeError as e:
     print("raised", e)
 deadline = time.monotonic() + 30
