@@ -558,19 +558,13 @@ int Encoder::is_abc_instance(PyObject* obj, PyRef& abc, const char* name) {
           binding::calling_python([] { return PyImport_ImportModule("collections.abc"); }));
     }
     if (collections_abc_) abc = PyRef::steal(PyObject_GetAttrString(collections_abc_.get(), name));
-    if (!abc) {
-      if (leaves_pending()) return -1;
-      PyErr_Clear();
-      return 0;
-    }
   }
-  const int result = binding::calling_python([&] { return PyObject_IsInstance(obj, abc.get()); });
-  if (result < 0) {
-    if (leaves_pending()) return -1;
-    PyErr_Clear();
-    return 0;
-  }
-  return result;
+  const int result =
+      abc ? binding::calling_python([&] { return PyObject_IsInstance(obj, abc.get()); }) : -1;
+  if (result >= 0) return result;
+  if (leaves_pending()) return -1;
+  PyErr_Clear();
+  return 0;
 }
 
 }  // namespace
